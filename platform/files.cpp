@@ -1,0 +1,222 @@
+#include "platform/files.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace platform {
+namespace {
+
+// Strips trailing separators, leaving the root as "/".
+std::string WithoutTrailingSlashes(std::string_view path) {
+  std::string s(path);
+  while (s.size() > 1 && s.back() == '/') s.pop_back();
+  return s;
+}
+
+// Writes all of data, retrying short writes and interrupted calls.
+bool WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+std::atomic<unsigned> temp_counter{0};
+
+}  // namespace
+
+std::string NormalizePath(std::string_view path) {
+  std::string out;
+  out.reserve(path.size());
+  for (char c : path) {
+    if (c == '\\') c = '/';
+    if (c == '/' && !out.empty() && out.back() == '/') continue;
+    out.push_back(c);
+  }
+  return out;
+}
+
+std::string DirectoryPart(std::string_view path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return {};
+  return std::string(path.substr(0, slash + 1));
+}
+
+std::string FileNamePart(std::string_view path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return std::string(path);
+  return std::string(path.substr(slash + 1));
+}
+
+std::string AddTrailingSlash(std::string_view path) {
+  std::string s(path);
+  if (!s.empty() && s.back() != '/') s.push_back('/');
+  return s;
+}
+
+std::string WithOneTrailingSlash(std::string_view path) {
+  if (path.empty()) return {};
+  std::string s = WithoutTrailingSlashes(path);
+  if (s != "/") s.push_back('/');
+  return s;
+}
+
+std::string ProgramDirectory() {
+  std::vector<char> buf(PATH_MAX);
+  for (;;) {
+    ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
+    if (n < 0) return {};
+    if (static_cast<size_t>(n) < buf.size()) return DirectoryPart(std::string_view(buf.data(), static_cast<size_t>(n)));
+    buf.resize(buf.size() * 2);
+  }
+}
+
+std::string GetCurrentDir() {
+  std::vector<char> buf(PATH_MAX);
+  for (;;) {
+    if (::getcwd(buf.data(), buf.size())) return buf.data();
+    if (errno != ERANGE) return {};
+    buf.resize(buf.size() * 2);
+  }
+}
+
+bool SetCurrentDir(const std::string& dir) { return !dir.empty() && ::chdir(dir.c_str()) == 0; }
+
+int SetHandleCount(int n) {
+  auto clamp = [](rlim_t v) { return v == RLIM_INFINITY || v > static_cast<rlim_t>(INT_MAX) ? INT_MAX : static_cast<int>(v); };
+  rlimit lim{};
+  if (::getrlimit(RLIMIT_NOFILE, &lim) != 0) return 0;
+  if (n > 0 && lim.rlim_cur != RLIM_INFINITY && lim.rlim_cur < static_cast<rlim_t>(n)) {
+    rlimit want = lim;
+    want.rlim_cur = static_cast<rlim_t>(n);
+    if (lim.rlim_max != RLIM_INFINITY && want.rlim_cur > lim.rlim_max) want.rlim_cur = lim.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &want) == 0) lim = want;
+  }
+  return clamp(lim.rlim_cur);
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st{};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st{};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int64_t FileSize(const std::string& path) {
+  struct stat st{};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return 0;
+  return static_cast<int64_t>(st.st_size);
+}
+
+bool CreateDirectories(const std::string& path) {
+  std::string target = WithoutTrailingSlashes(path);
+  if (target.empty()) return false;
+  if (target == "/") return true;
+  if (IsDirectory(target)) return true;
+  // Create each missing level from the top down; a level another process
+  // creates at the same moment counts as made.
+  for (size_t pos = target.find('/', 1);; pos = target.find('/', pos + 1)) {
+    std::string level = target.substr(0, pos);
+    if (!level.empty() && level.back() != '/' && ::mkdir(level.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    if (pos == std::string::npos) break;
+  }
+  return IsDirectory(target);
+}
+
+bool DeleteFile(const std::string& path) { return !path.empty() && ::unlink(path.c_str()) == 0; }
+
+bool RenameFile(const std::string& from, const std::string& to) {
+  if (from.empty() || to.empty()) return false;
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without the no-replace flag: check, then rename.
+  struct stat st{};
+  if (::lstat(to.c_str(), &st) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  return !from.empty() && !to.empty() && ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string data;
+  char buf[16384];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int saved = errno;
+      ::close(fd);
+      errno = saved;
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    data.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return data;
+}
+
+bool WriteFileAtomic(const std::string& path, std::string_view data) {
+  if (path.empty()) {
+    errno = ENOENT;
+    return false;
+  }
+  // Replace the file a symbolic link points to, not the link.
+  std::string target = path;
+  struct stat st{};
+  bool exists = false;
+  if (::lstat(path.c_str(), &st) == 0) {
+    if (S_ISLNK(st.st_mode)) {
+      if (char* real = ::realpath(path.c_str(), nullptr)) {
+        target = real;
+        std::free(real);
+      }
+    }
+    exists = ::stat(target.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) {
+      errno = EISDIR;
+      return false;
+    }
+  }
+  std::string temp = DirectoryPart(target) + "." + FileNamePart(target) + ".tmp-" + std::to_string(::getpid()) + "-" +
+                     std::to_string(temp_counter.fetch_add(1));
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, data) && (!exists || ::fchmod(fd, st.st_mode & 07777) == 0) && ::fdatasync(fd) == 0;
+  int saved = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    saved = errno;
+  }
+  if (ok && ::rename(temp.c_str(), target.c_str()) == 0) return true;
+  if (ok) saved = errno;
+  ::unlink(temp.c_str());
+  errno = saved;
+  return false;
+}
+
+}  // namespace platform

@@ -1,0 +1,310 @@
+#include "platform/profile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+
+#include "platform/files.h"
+
+namespace platform {
+namespace {
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameName(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string Trim(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && IsBlank(s[b])) ++b;
+  while (e > b && IsBlank(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
+std::string Unquote(std::string v) {
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) v = v.substr(1, v.size() - 2);
+  return v;
+}
+
+std::string Cut(std::string v) {
+  if (v.size() > kIniMaxValue) v.resize(kIniMaxValue);
+  return v;
+}
+
+enum class LineKind { Other, Section, Pair };
+
+struct Line {
+  std::string text;  // as in the file, without its line end
+  LineKind kind = LineKind::Other;
+  std::string name;   // section name or key, trimmed
+  std::string value;  // a pair's value, trimmed and unquoted (not cut)
+};
+
+Line Classify(std::string text) {
+  Line line;
+  line.text = std::move(text);
+  std::string t = Trim(line.text);
+  if (t.empty() || t[0] == ';') return line;
+  if (t[0] == '[') {
+    size_t close = t.find(']');
+    line.kind = LineKind::Section;
+    line.name = Trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+    return line;
+  }
+  size_t eq = t.find('=');
+  if (eq == std::string::npos) return line;
+  line.kind = LineKind::Pair;
+  line.name = Trim(t.substr(0, eq));
+  line.value = Unquote(Trim(t.substr(eq + 1)));
+  return line;
+}
+
+std::vector<Line> Parse(const std::string& data) {
+  std::vector<Line> lines;
+  size_t pos = 0;
+  while (pos < data.size()) {
+    size_t nl = data.find('\n', pos);
+    size_t end = nl == std::string::npos ? data.size() : nl;
+    size_t stop = end > pos && data[end - 1] == '\r' ? end - 1 : end;
+    lines.push_back(Classify(data.substr(pos, stop - pos)));
+    pos = nl == std::string::npos ? data.size() : nl + 1;
+  }
+  return lines;
+}
+
+std::string Serialize(const std::vector<Line>& lines) {
+  std::string out;
+  for (const Line& l : lines) {
+    out += l.text;
+    out += "\r\n";
+  }
+  return out;
+}
+
+// The range [begin, end) of the lines of the first section of that name
+// (begin is its header); nullopt when there is none.
+std::optional<std::pair<size_t, size_t>> FindSection(const std::vector<Line>& lines, const std::string& section, size_t from = 0) {
+  for (size_t i = from; i < lines.size(); ++i) {
+    if (lines[i].kind != LineKind::Section || !SameName(lines[i].name, section)) continue;
+    size_t end = i + 1;
+    while (end < lines.size() && lines[end].kind != LineKind::Section) ++end;
+    return std::make_pair(i, end);
+  }
+  return std::nullopt;
+}
+
+std::vector<Line> Load(const std::string& path) {
+  std::optional<std::string> data = ReadWholeFile(path);
+  return data ? Parse(*data) : std::vector<Line>{};
+}
+
+const Line* FindKey(const std::vector<Line>& lines, const std::string& section, const std::string& key) {
+  std::string k = Trim(key);
+  if (k.empty()) return nullptr;
+  auto range = FindSection(lines, section);
+  if (!range) return nullptr;
+  for (size_t i = range->first + 1; i < range->second; ++i) {
+    if (lines[i].kind == LineKind::Pair && SameName(lines[i].name, k)) return &lines[i];
+  }
+  return nullptr;
+}
+
+bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
+
+// Parses a value as the profile functions read integers; false when it is
+// not a number.
+bool ParseInteger(const std::string& v, int32_t& out) {
+  if (v.size() > 2 && v[0] == '0' && (v[1] == 'x' || v[1] == 'X')) {
+    uint64_t n = 0;
+    for (size_t i = 2; i < v.size(); ++i) {
+      char c = Lower(v[i]);
+      int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+      if (d < 0) return false;
+      n = n * 16 + static_cast<uint64_t>(d);
+      if (n > 0xFFFFFFFFull) return false;
+    }
+    out = static_cast<int32_t>(static_cast<uint32_t>(n));
+    return true;
+  }
+  size_t i = 0;
+  bool negative = false;
+  if (i < v.size() && (v[i] == '+' || v[i] == '-')) negative = v[i++] == '-';
+  if (i == v.size()) return false;
+  int64_t n = 0;
+  for (; i < v.size(); ++i) {
+    if (v[i] < '0' || v[i] > '9') return false;
+    n = n * 10 + (v[i] - '0');
+    if (n > 2147483648LL) return false;
+  }
+  if (negative) n = -n;
+  if (n > 2147483647LL) return false;
+  out = static_cast<int32_t>(n);
+  return true;
+}
+
+// Holds the advisory lock that serialises the writers of one file.
+class WriteLock {
+ public:
+  explicit WriteLock(const std::string& path) : fd_(::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
+    if (fd_ < 0) return;
+    while (::flock(fd_, LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        ::close(fd_);
+        fd_ = -1;
+        return;
+      }
+    }
+  }
+  ~WriteLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  WriteLock(const WriteLock&) = delete;
+  WriteLock& operator=(const WriteLock&) = delete;
+  bool ok() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+// Reads the file for a change under the lock: a missing file is empty; one
+// that exists but cannot be read must not be replaced.
+std::vector<Line> LoadForWrite(const std::string& path) {
+  if (std::optional<std::string> data = ReadWholeFile(path)) return Parse(*data);
+  struct stat st{};
+  if (errno == ENOENT && ::lstat(path.c_str(), &st) != 0) return {};
+  throw IniWriteError(path);
+}
+
+void Store(const std::string& path, const std::vector<Line>& lines) {
+  if (!WriteFileAtomic(path, Serialize(lines))) throw IniWriteError(path);
+}
+
+}  // namespace
+
+IniFile::IniFile(std::string path) : path_(std::move(path)) {}
+
+std::string IniFile::ReadString(const std::string& section, const std::string& key, const std::string& def) const {
+  std::vector<Line> lines = Load(path_);
+  const Line* line = FindKey(lines, section, key);
+  return Cut(line ? line->value : def);
+}
+
+int32_t IniFile::ReadInteger(const std::string& section, const std::string& key, int32_t def) const {
+  std::vector<Line> lines = Load(path_);
+  const Line* line = FindKey(lines, section, key);
+  int32_t n;
+  return line && ParseInteger(Cut(line->value), n) ? n : def;
+}
+
+bool IniFile::ReadBool(const std::string& section, const std::string& key, bool def) const {
+  return ReadInteger(section, key, def ? 1 : 0) != 0;
+}
+
+std::vector<std::string> IniFile::ReadSection(const std::string& section) const {
+  std::vector<std::string> names;
+  std::vector<Line> lines = Load(path_);
+  auto range = FindSection(lines, section);
+  if (!range) return names;
+  for (size_t i = range->first + 1; i < range->second; ++i) {
+    const Line& l = lines[i];
+    if (l.kind != LineKind::Pair || l.name.empty()) continue;
+    if (std::none_of(names.begin(), names.end(), [&](const std::string& n) { return SameName(n, l.name); })) names.push_back(l.name);
+  }
+  return names;
+}
+
+std::vector<std::pair<std::string, std::string>> IniFile::ReadSectionValues(const std::string& section) const {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  std::vector<std::string> seen;
+  std::vector<Line> lines = Load(path_);
+  auto range = FindSection(lines, section);
+  if (!range) return pairs;
+  for (size_t i = range->first + 1; i < range->second; ++i) {
+    const Line& l = lines[i];
+    if (l.kind != LineKind::Pair || l.name.empty()) continue;
+    if (std::any_of(seen.begin(), seen.end(), [&](const std::string& n) { return SameName(n, l.name); })) continue;
+    // The first of duplicate keys wins even when its value is empty.
+    seen.push_back(l.name);
+    if (!l.value.empty()) pairs.emplace_back(l.name, Cut(l.value));
+  }
+  return pairs;
+}
+
+std::vector<std::string> IniFile::ReadSections() const {
+  std::vector<std::string> names;
+  for (const Line& l : Load(path_)) {
+    if (l.kind != LineKind::Section) continue;
+    if (std::none_of(names.begin(), names.end(), [&](const std::string& n) { return SameName(n, l.name); })) names.push_back(l.name);
+  }
+  return names;
+}
+
+void IniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
+  std::string s = Trim(section);
+  std::string k = Trim(key);
+  if (HasLineBreak(s) || s.find(']') != std::string::npos || k.empty() || HasLineBreak(k) ||
+      k.find('=') != std::string::npos || k[0] == ';' || k[0] == '[' || HasLineBreak(value)) {
+    throw IniWriteError(path_);
+  }
+  WriteLock lock(path_);
+  if (!lock.ok()) throw IniWriteError(path_);
+  std::vector<Line> lines = LoadForWrite(path_);
+  auto range = FindSection(lines, s);
+  if (!range) {
+    if (!lines.empty() && !Trim(lines.back().text).empty()) lines.push_back(Line{});
+    lines.push_back(Classify("[" + s + "]"));
+    lines.push_back(Classify(k + "=" + value));
+  } else {
+    size_t at = range->second;
+    for (size_t i = range->first + 1; i < range->second; ++i) {
+      Line& l = lines[i];
+      if (l.kind == LineKind::Pair && SameName(l.name, k)) {
+        // Keep the line up to the "=" and the blanks after it.
+        size_t eq = l.text.find('=') + 1;
+        while (eq < l.text.size() && IsBlank(l.text[eq])) ++eq;
+        l = Classify(l.text.substr(0, eq) + value);
+        at = std::string::npos;
+        break;
+      }
+    }
+    if (at != std::string::npos) {
+      while (at > range->first + 1 && Trim(lines[at - 1].text).empty()) --at;
+      lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), Classify(k + "=" + value));
+    }
+  }
+  Store(path_, lines);
+}
+
+void IniFile::WriteInteger(const std::string& section, const std::string& key, int32_t value) {
+  WriteString(section, key, std::to_string(value));
+}
+
+void IniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
+  WriteString(section, key, value ? "1" : "0");
+}
+
+void IniFile::EraseSection(const std::string& section) {
+  std::string s = Trim(section);
+  // Nothing to erase in a file that is not there.
+  struct stat st{};
+  if (::lstat(path_.c_str(), &st) != 0 && errno == ENOENT) return;
+  WriteLock lock(path_);
+  if (!lock.ok()) throw IniWriteError(path_);
+  std::vector<Line> lines = LoadForWrite(path_);
+  bool changed = false;
+  while (auto range = FindSection(lines, s)) {
+    lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(range->first), lines.begin() + static_cast<std::ptrdiff_t>(range->second));
+    changed = true;
+  }
+  if (changed) Store(path_, lines);
+}
+
+}  // namespace platform
