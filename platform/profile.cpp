@@ -91,9 +91,10 @@ std::string Serialize(const std::vector<Line>& lines) {
 
 // The range [begin, end) of the lines of the first section of that name
 // (begin is its header); nullopt when there is none.
-std::optional<std::pair<size_t, size_t>> FindSection(const std::vector<Line>& lines, const std::string& section, size_t from = 0) {
-  for (size_t i = from; i < lines.size(); ++i) {
-    if (lines[i].kind != LineKind::Section || !SameName(lines[i].name, section)) continue;
+std::optional<std::pair<size_t, size_t>> FindSection(const std::vector<Line>& lines, const std::string& section) {
+  std::string name = Trim(section);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].kind != LineKind::Section || !SameName(lines[i].name, name)) continue;
     size_t end = i + 1;
     while (end < lines.size() && lines[end].kind != LineKind::Section) ++end;
     return std::make_pair(i, end);

@@ -9,7 +9,8 @@
 //   trimmed; then one pair of matching surrounding quotes (" or ') is
 //   stripped from the value, and the value is cut to 1023 characters.
 //   Other lines, and pairs before the first section, are ignored.
-// - Section and key names compare without regard to ASCII case. Of two
+// - Section and key names compare without regard to ASCII case; names
+//   passed to the calls are trimmed of blanks like those in the file. Of two
 //   sections with one name the first answers; so does the first of two keys.
 // - Nothing is cached and reading never creates anything: each read sees the
 //   file as it is now, and a missing file reads as empty.
