@@ -1,0 +1,163 @@
+/*
+ * tandrel.h - the interface between the Halvorine server and the code it
+ * loads: extension libraries ("$" URLs), the page engine MORVEX32.DLL, the
+ * log plug-in HALVLOG.DLL, and the exports of libtandrel.so.
+ *
+ * This is the one declaration of every block that crosses a library
+ * boundary. It is plain C (usable from C and C++), depends on nothing but
+ * <stdint.h>, and fixes each block's size and field offsets below.
+ *
+ * Conventions:
+ *  - A CID is a connection slot number, 1 to 255.
+ *  - Text passed in is zero-terminated; text given back is copied,
+ *    zero-terminated, into a caller's buffer of at least 256 bytes
+ *    (GetAddedLine: 512 bytes).
+ *  - A short string (THalvShortString) is a length byte followed by up to
+ *    255 bytes of text, with no terminator.
+ *  - Everything runs on the server's window thread unless said otherwise.
+ */
+#ifndef HALVORINE_TANDREL_H
+#define HALVORINE_TANDREL_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#define HALV_STATIC_ASSERT(c, m) static_assert(c, m)
+#else
+#define HALV_STATIC_ASSERT(c, m) _Static_assert(c, m)
+#endif
+
+/* ---- Window messages an outside library may post to the server ------- */
+
+#define HALV_WM_USER 0x0400
+/* An extension call that answered 2 has finished: wParam CID, lParam the
+ * result (0 not found, 1 done, other values an HTTP status). Post it with
+ * HalvPostMessage to GetServerHwnd(). */
+#define HALV_WM_EXTENSION_DONE (HALV_WM_USER + 3)
+/* The page engine's threaded run has finished: wParam CID. */
+#define HALV_WM_ENGINE_DONE (HALV_WM_USER + 4)
+/* Cycles the server's log files; any program may post it. */
+#define HALV_WM_CYCLE_LOGS (HALV_WM_USER + 1000)
+
+/* Thread-safe posting into the server's message queue (libhalvplatform.so).
+ * Nonzero when the message was queued. */
+int HalvPostMessage(uint32_t hwnd, uint32_t msg, uintptr_t wParam, intptr_t lParam);
+
+typedef unsigned char THalvShortString[256];
+
+/* ---- Connection-info block -------------------------------------------- */
+
+/* One per connection slot, owned by the server. Its address, and the
+ * addresses of its four text buffers, stay valid for the life of the server
+ * run, across the connections the slot takes. */
+typedef struct TConnectionInfo {
+  int32_t Marker;      /* 3 once a connection was accepted */
+  int32_t Closed;      /* 1 once the client closed or the connection is being aborted */
+  int32_t Socket;      /* the connection's socket */
+  uint32_t ClientIp;   /* client IPv4 address, network byte order */
+  int32_t Reserved;    /* 0 */
+  char* TempDir;       /* temporary directory, 255-byte buffer */
+  int32_t Cid;         /* the slot; its address is the page engine's slot reference */
+  char* User;          /* user name after the password check, 80 bytes */
+  char* Password;      /* password as sent, 80 bytes */
+  char* SentUser;      /* user name as sent, 80 bytes */
+  int32_t CallContext; /* 1 after accept; 0 for "$" calls; 1 for POSTEND after a close and for "$RUN" */
+  int32_t SkipEngine;  /* set nonzero by a library: no page engine for this answer */
+  int32_t UnloadAfterCall; /* set to 1 by a library: unload it after this call */
+} TConnectionInfo;
+
+/* ---- Extension libraries ------------------------------------------------
+ * A URL "/$NAME..." runs the library NAME.DLL from the server's current
+ * directory. Results: 0 not found (404), 1 done (200, the file named in
+ * outFile is sent), 2 finishing later (post HALV_WM_EXTENSION_DONE), any
+ * other value an HTTP status. outFile and request are writable buffers of
+ * 256 bytes; a library may write another output file name into outFile. */
+typedef int32_t (*TMakePage)(char* outFile, char* request, TConnectionInfo* info);
+typedef int32_t (*TPostBegin)(char* outFile, char* request, int32_t cid, TConnectionInfo* info);
+/* The bytes are valid only during the call. The result is not used. */
+typedef int32_t (*TPostResume)(int32_t count, const void* firstByte, int32_t cid, TConnectionInfo* info);
+typedef int32_t (*TPostEnd)(char* outFile, int32_t cid, TConnectionInfo* info);
+
+/* ---- Page engine --------------------------------------------------------- */
+
+/* Tag callback: writes its answer (at most 255 characters and a zero) into
+ * answer; returns 0. May be called from the engine's own thread. */
+typedef int32_t (*TTagCallback)(char* answer, int32_t* slot, const char* parameter, int32_t tagId,
+                                TConnectionInfo* info);
+
+#pragma pack(push, 1)
+typedef struct TemplateTag {
+  int32_t Id;
+  char Name[30]; /* zero-terminated, at most 29 characters */
+} TemplateTag;
+#pragma pack(pop)
+
+typedef struct TemplateInfo {
+  TTagCallback Callback;
+  char InputFile[128]; /* zero-terminated */
+  int32_t TagCount;
+  TemplateTag* Tags;   /* the tag array, placed right behind the descriptor */
+  uint8_t Reserved[128];
+} TemplateInfo;
+
+typedef struct TEngineJob {
+  TemplateInfo Descriptor; /* the server's descriptor with InputFile set per run */
+  char OutputFile[128];    /* zero-terminated */
+} TEngineJob;
+
+/* MORVEX32.DLL */
+typedef int32_t (*TEngineMakeFile)(char* outFile, int32_t* slot, TemplateInfo* job, TConnectionInfo* info);
+/* -1: nothing started; otherwise the library posts HALV_WM_ENGINE_DONE to
+ * engineWindow when the output file is complete. */
+typedef int32_t (*TEngineMakeFileThread)(uint32_t engineWindow, int32_t slot, char* outFile, int32_t* cidField,
+                                         TemplateInfo* job, TConnectionInfo* info);
+typedef int32_t (*TEngineHeapSize)(void);
+
+/* ---- Log plug-in HALVLOG.DLL ---------------------------------------------- */
+
+typedef void (*TLogStart)(void);       /* "StartLog": after loading */
+typedef void (*TLogWrite)(int32_t cid); /* "LogWrite": after every logged request */
+typedef void (*TLogStop)(void);        /* "StopLog": before unloading */
+
+/* ---- Realm table entry ---------------------------------------------------- */
+
+typedef struct TUserItem {
+  double LastAccess;           /* days since 1899-12-30, local time */
+  THalvShortString UserName;   /* length-prefixed */
+} TUserItem;
+
+/* ---- Sizes and offsets (x86-64) ---------------------------------------- */
+
+#if UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
+HALV_STATIC_ASSERT(sizeof(TConnectionInfo) == 80, "TConnectionInfo is 80 bytes");
+HALV_STATIC_ASSERT(__builtin_offsetof(TConnectionInfo, TempDir) == 24, "TempDir at 24");
+HALV_STATIC_ASSERT(__builtin_offsetof(TConnectionInfo, Cid) == 32, "Cid at 32");
+HALV_STATIC_ASSERT(__builtin_offsetof(TConnectionInfo, User) == 40, "User at 40");
+HALV_STATIC_ASSERT(__builtin_offsetof(TConnectionInfo, Password) == 48, "Password at 48");
+HALV_STATIC_ASSERT(__builtin_offsetof(TConnectionInfo, SentUser) == 56, "SentUser at 56");
+HALV_STATIC_ASSERT(__builtin_offsetof(TConnectionInfo, CallContext) == 64, "CallContext at 64");
+HALV_STATIC_ASSERT(__builtin_offsetof(TConnectionInfo, SkipEngine) == 68, "SkipEngine at 68");
+HALV_STATIC_ASSERT(__builtin_offsetof(TConnectionInfo, UnloadAfterCall) == 72, "UnloadAfterCall at 72");
+HALV_STATIC_ASSERT(sizeof(TemplateInfo) == 280, "TemplateInfo is 280 bytes");
+HALV_STATIC_ASSERT(__builtin_offsetof(TemplateInfo, InputFile) == 8, "InputFile at 8");
+HALV_STATIC_ASSERT(__builtin_offsetof(TemplateInfo, TagCount) == 136, "TagCount at 136");
+HALV_STATIC_ASSERT(__builtin_offsetof(TemplateInfo, Tags) == 144, "Tags at 144");
+HALV_STATIC_ASSERT(__builtin_offsetof(TemplateInfo, Reserved) == 152, "Reserved at 152");
+HALV_STATIC_ASSERT(sizeof(TEngineJob) == 408, "TEngineJob is 408 bytes");
+HALV_STATIC_ASSERT(__builtin_offsetof(TEngineJob, OutputFile) == 280, "OutputFile at 280");
+#endif
+HALV_STATIC_ASSERT(__builtin_offsetof(TConnectionInfo, Marker) == 0, "Marker at 0");
+HALV_STATIC_ASSERT(__builtin_offsetof(TConnectionInfo, Closed) == 4, "Closed at 4");
+HALV_STATIC_ASSERT(__builtin_offsetof(TConnectionInfo, Socket) == 8, "Socket at 8");
+HALV_STATIC_ASSERT(__builtin_offsetof(TConnectionInfo, ClientIp) == 12, "ClientIp at 12");
+HALV_STATIC_ASSERT(__builtin_offsetof(TConnectionInfo, Reserved) == 16, "Reserved at 16");
+HALV_STATIC_ASSERT(sizeof(TemplateTag) == 34, "TemplateTag is 34 bytes, packed");
+HALV_STATIC_ASSERT(__builtin_offsetof(TemplateTag, Name) == 4, "Name at 4");
+HALV_STATIC_ASSERT(sizeof(TUserItem) == 264, "TUserItem: a date-time and a short string");
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* HALVORINE_TANDREL_H */
