@@ -26,8 +26,6 @@ std::string SysError(int err) { return std::strerror(err); }
 // as "/"; empty stays empty (the current directory).
 std::string LogsPrefix(std::string_view dir) { return platform::AddTrailingSlash(platform::NormalizePath(dir)); }
 
-// Opens a log for appending, creating it when missing. The open does not
-// wait for a reader when the name is a FIFO; writes then block as usual.
 // A name that does not fit its field is refused rather than cut, so that no
 // other file is written or renamed; the field is then left empty.
 bool SetPath(TAccessLog& log, ShortString& path_field, const std::string& path, bool report) {
@@ -40,6 +38,8 @@ bool SetPath(TAccessLog& log, ShortString& path_field, const std::string& path, 
   return false;
 }
 
+// Opens a log for appending, creating it when missing. The open does not
+// wait for a reader when the name is a FIFO; writes then block as usual.
 bool OpenOne(TAccessLog& log, ShortString& path_field, const std::string& path, int& fd) {
   fd = -1;
   if (!SetPath(log, path_field, path, true)) return false;

@@ -75,9 +75,12 @@ std::string ParseRequestLine(TRequestRecord& rec, const ShortString& line) {
 
 // The line with its first ": " turned into "=", as the header list keeps it.
 std::string StoredHeaderLine(std::string_view line) {
-  std::string out(line);
-  std::size_t at = out.find(": ");
-  if (at != std::string::npos) out.replace(at, 2, "=");
+  std::size_t at = line.find(": ");
+  if (at == std::string_view::npos) return std::string(line);
+  std::string out;
+  out.reserve(line.size() - 1);
+  out.append(line.substr(0, at)).push_back('=');
+  out.append(line.substr(at + 2));
   return out;
 }
 
