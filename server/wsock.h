@@ -1,0 +1,186 @@
+// The listening server and its connection slots (unit WSock).
+//
+// TServer listens on one address and port, accepts connections into up to
+// 255 slots (TSock), answers "502 Overloaded" when none is free, queues each
+// slot's received bytes in its input FIFO and turns socket notifications
+// into five events. Sending, closing, the idle check and the stop with its
+// own message loop are here too. Everything runs on the loop's thread.
+//
+// The interface library reads TServer and TSock in place (slot table,
+// Connected, PeerAddress, KillSent), so this is the one declaration both
+// modules compile.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "foundation/shortstring.h"
+#include "interface/tandrel.h"
+#include "platform/datetime.h"
+#include "platform/msgloop.h"
+#include "platform/winsock.h"
+#include "server/bytefifo.h"
+
+class TServer;
+
+constexpr int32_t kMaxSlots = 255;
+constexpr int32_t kSendBlockSize = 16384;
+constexpr platform::UINT WM_SOCKET = platform::WM_USER + 1;
+// Notifications of an overload socket that is being closed gracefully.
+constexpr platform::UINT WM_OVERLOAD_SOCKET = platform::WM_USER + 2;
+constexpr long kSelectedEvents = 43;  // FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE
+constexpr int32_t kIdleTimeoutSeconds = 300;
+
+// Sender is the server, or the slot when a receive, send or file send of
+// that slot raises OnTimeOut.
+using TServerEvent = std::function<void(void* sender, int32_t cid)>;
+using TLogProc = std::function<void(int32_t slot, int32_t socket, std::string_view text)>;
+
+// The console state that the socket layer consults (set by the console).
+struct TConsoleLink {
+  bool StopAccepting = false;  // FD_ACCEPT is left queued while set
+  bool ExitPending = false;    // after each socket message: run ExitCommand
+  std::function<void()> ExitCommand;
+  std::function<void(int32_t slot)> ClearConnectionRow;
+};
+extern TConsoleLink ConsoleLink;
+
+class TSock {
+ public:
+  TSock(TServer* owner, int32_t slot, std::string_view temp_dir);
+  ~TSock();
+  TSock(const TSock&) = delete;
+  TSock& operator=(const TSock&) = delete;
+
+  void TouchActivity();
+  void MarkBusy();
+  void MarkIdle();
+
+  TServer* Owner;
+  int32_t Slot;
+  int32_t SocketNum;     // -1: free slot
+  ShortString Address;   // listener: bind address; connection: local address
+  int32_t Port;          // listener: port in host order; 0 for connections
+  sockaddr_in SockAddr;  // listener: bind address; connection: the client's
+  ShortString PeerAddress;
+  bool Connected;
+  platform::TDateTime Time;  // last activity
+  bool Busy;                 // an extension call or engine run is in progress
+  ShortString FileName;      // the file being sent
+  int SendFile;              // descriptor of the open file, -1 when none
+  bool FileOpen;
+  bool FileInProgress;
+  uint8_t Block[kSendBlockSize];
+  int32_t BlockPos;    // 1-based next byte of Block to send; 0: none loaded
+  int32_t BlockBytes;  // bytes read into Block
+  int64_t BytesSent;
+  int64_t FileSize;
+  int64_t FileRead;  // bytes read from the file so far
+  int32_t Percent;
+  bool KillSent;  // delete the file when it is closed
+  TByteFifo* InputFifo;
+  TByteFifo* OutputFifo;
+  bool AwaitingCompletion;
+  bool ReadPaused;  // a read found the input FIFO full; see ResumeReading
+  TConnectionInfo Info;
+
+ private:
+  char temp_dir_buf_[256];
+  char user_buf_[80];
+  char password_buf_[80];
+  char sent_user_buf_[80];
+};
+
+class TServer {
+ public:
+  TServer();
+  ~TServer();
+  TServer(const TServer&) = delete;
+  TServer& operator=(const TServer&) = delete;
+
+  // Creates the slot objects and listens. requested_slots is capped at 255.
+  void Init(TLogProc log, int32_t requested_slots, int32_t backlog, std::string_view temp_dir);
+
+  // The window that receives the socket messages.
+  platform::HWND Handle() const { return hwnd_; }
+
+  int32_t FindSlotBySocket(int32_t socket) const;
+  int32_t AcceptConnection();
+  void OnSocketMessage(const platform::MSG& msg);
+
+  int32_t SockRecv(int32_t slot, void* buffer, int32_t size);
+  int32_t SockSend(int32_t slot, const void* buffer, int32_t length);
+  bool FlushOutput(int32_t slot);
+  void ReleaseOutputFifo(int32_t slot);
+  bool OpenSendFile(int32_t slot, std::string_view name, bool start_now);
+  bool SendNextBlock(int32_t slot);
+  bool SendFileBlocks(int32_t slot);
+  void CloseSendFile(int32_t slot, bool keep_state);
+  void CloseSlotSocket(int32_t slot);
+  void DisconnectSlot(int32_t slot);
+  void CheckIdleTimeouts();
+  void Stop(bool abort);
+
+  // Reading pauses while a slot's input FIFO has no room; once its reader
+  // has taken bytes, this selects the socket again so reading goes on.
+  void ResumeReading(int32_t slot);
+
+  // Messages for the server's window other than socket messages.
+  std::function<void(const platform::MSG&)> OtherMessage;
+
+  TServerEvent OnAccept, OnRead, OnWrite, OnTimeOut, OnDisconnect;
+  ShortString Address;
+  int32_t Port = 0;
+  TLogProc LogProc;
+  bool IgnoreClose = false;
+  bool Waiting = false;
+  int32_t MaxSockets = 0;
+  int32_t MaxPersistentSockets = 0;
+  TSock* Connections[kMaxSlots + 1] = {};
+  bool Listening = false;
+
+  // Stop loop pacing: the sleep when the queue is empty, the idle passes
+  // after which a graceful stop aborts, and the wall-clock cap.
+  int32_t StopIdleSleepMs = 250;
+  int32_t StopIdlePassLimit = 400;
+  double StopWallClockCap = 100.0;
+
+ private:
+  bool ListenSocket(TSock* listener, int32_t backlog);
+  bool FillAddress(TSock* slot, std::string_view host, ShortString& address, int32_t port,
+                   std::string_view service);
+  void AnswerOverloaded();
+  void OnOverloadSocket(const platform::MSG& msg);
+  void CloseLingering(bool all);
+  void FreeSlots();
+  void Log(int32_t slot, int32_t socket, std::string_view text);
+  void Raise(const TServerEvent& event, void* sender, int32_t cid);
+
+  platform::HWND hwnd_ = 0;
+  struct Lingering {
+    int32_t socket;
+    double deadline;
+  };
+  std::vector<Lingering> lingering_;
+};
+
+// Unit state, read by the console.
+extern bool WinsockStarted;
+extern bool ServerListening;
+extern int32_t OpenConnections;
+extern platform::winsock::WSADATA WinsockData;
+
+bool WinsockStartup();
+void WinsockCleanup();
+std::string WinsockDescription();
+std::string WinsockSystemStatus();
+std::string WinsockErrorName(int error);
+void SocketErrorBox(std::string_view text);
+// Lingering off, non-blocking, shut down for writing, closed; retried while
+// WSAEINPROGRESS. False only when every one of 100 attempts met it.
+bool CloseSocketHard(int32_t socket);

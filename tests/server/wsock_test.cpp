@@ -1,0 +1,370 @@
+#include "server/wsock.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <future>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "echo_server.h"
+#include "foundation/serverconfig.h"
+#include "platform/msgbox.h"
+#include "server/eventcounters.h"
+
+namespace {
+
+using echo::Client;
+using echo::PumpUntil;
+
+const std::string kOverload =
+    "HTTP/1.0 502 Overloaded\r\nContent-type: text/html\r\n \r\n"
+    "<h1>502 Service Temporarily Overloaded</h1>\r\n";
+
+class WSock : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(WinsockStartup());
+    port = echo::FreePort();
+    char tmpl[] = "/tmp/halv-wsock-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+  }
+  void TearDown() override {
+    server.reset();
+    platform::ResetClock();
+    ConsoleLink = TConsoleLink{};
+    std::system(("rm -rf " + dir).c_str());
+    WinsockCleanup();
+  }
+  void Start(int slots = 4) {
+    server = std::make_unique<echo::Server>(port, slots);
+    ASSERT_TRUE(server->srv.Listening) << "listening on " << port;
+  }
+  std::string MakeFile(const std::string& name, size_t size) {
+    std::string path = dir + "/" + name, data(size, '\0');
+    std::mt19937 rng(static_cast<unsigned>(size));
+    for (char& ch : data) ch = static_cast<char>(rng());
+    std::ofstream(path, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
+    return path;
+  }
+  // Runs the client part on its own thread while this one pumps.
+  std::string Exchange(const std::function<std::string()>& client) {
+    auto f = std::async(std::launch::async, client);
+    EXPECT_TRUE(PumpUntil([&] { return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    return f.get();
+  }
+  TSock& Slot(int i) { return *server->srv.Connections[i]; }
+
+  platform::MessageBoxScript boxes;
+  int port = 0;
+  std::string dir;
+  std::unique_ptr<echo::Server> server;
+};
+
+TEST_F(WSock, EchoesWhatItReads) {
+  Start();
+  std::string got = Exchange([&] {
+    Client c(port);
+    c.Send("hello\r\nworld\n");
+    return c.ReadSome(14);
+  });
+  EXPECT_EQ(got, "hello\r\nworld\r\n");
+  EXPECT_TRUE(server->HasLog("Listening..."));
+}
+
+TEST_F(WSock, SendsFilesWholeInBlocks) {
+  Start();
+  for (size_t size : {size_t{0}, size_t{16384}, size_t{100000}}) {
+    std::string path = MakeFile("f" + std::to_string(size), size);
+    std::ifstream in(path, std::ios::binary);
+    std::string expect((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    int32_t opened = EventCount(evFilesOpened), closed = EventCount(evFilesClosed);
+    std::string got = Exchange([&] {
+      Client c(port);
+      c.Send("FILE " + path + "\n");
+      return c.ReadAll();
+    });
+    EXPECT_EQ(got.size(), size);
+    EXPECT_TRUE(got == expect) << "content of the " << size << "-byte file";
+    EXPECT_EQ(EventCount(evFilesOpened), opened + 1);
+    EXPECT_EQ(EventCount(evFilesClosed), closed + 1);
+  }
+}
+
+TEST_F(WSock, KillSentFileIsDeletedWhenItWasSent) {
+  Start();
+  std::string path = MakeFile("kill", 5000);
+  server->srv.OnRead = [&](void*, int32_t cid) {
+    ShortString line;
+    if (FifoTakeLine(Slot(cid).InputFifo, line)) {
+      Slot(cid).KillSent = true;
+      server->srv.OpenSendFile(cid, path, true);
+    }
+  };
+  std::string got = Exchange([&] {
+    Client c(port);
+    c.Send("go\n");
+    return c.ReadAll();
+  });
+  EXPECT_EQ(got.size(), 5000u);
+  EXPECT_FALSE(ShortFileExists(path));
+}
+
+TEST_F(WSock, OverloadAnswerIsExactAndLogged) {
+  Start(1);
+  auto first = std::make_unique<Client>(port);
+  ASSERT_TRUE(PumpUntil([&] { return server->accepted == 1; }));
+  std::string got = Exchange([&] {
+    Client c(port);
+    c.Send("GET / HTTP/1.0\r\n\r\n");
+    return c.ReadAll();
+  });
+  EXPECT_EQ(got, kOverload);
+  EXPECT_EQ(got.size(), 98u);
+  bool logged = false;
+  for (const auto& l : server->log) logged = logged || (l.slot == 0 && l.socket == 0 && l.text == "502 Overloaded");
+  EXPECT_TRUE(logged);
+  EXPECT_EQ(OpenConnections, 1);
+}
+
+TEST_F(WSock, NoSlotsAnswersEveryConnectionOverloaded) {
+  Start(0);
+  for (int i = 0; i < 2; ++i) {
+    std::string got = Exchange([&] {
+      Client c(port);
+      return c.ReadAll();
+    });
+    EXPECT_EQ(got, kOverload);
+  }
+  EXPECT_EQ(server->accepted, 0);
+}
+
+TEST_F(WSock, SlotCountIsCappedAndAThirdKeepTheirFifos) {
+  Start(300);
+  EXPECT_EQ(server->srv.MaxSockets, 255);
+  EXPECT_EQ(server->srv.MaxPersistentSockets, 85);
+  server.reset();
+  Start(16);
+  EXPECT_EQ(server->srv.MaxPersistentSockets, 5);
+}
+
+TEST_F(WSock, FreshSlotAndInfoBlockAfterAccept) {
+  Start(2);
+  TSock& s = Slot(2);
+  EXPECT_EQ(s.SocketNum, -1);
+  EXPECT_FALSE(s.Connected);
+  EXPECT_EQ(s.InputFifo, nullptr);
+  EXPECT_EQ(s.Info.Marker, 0);
+  EXPECT_STREQ(s.Info.TempDir, "/tmp/");
+  Client c(port);
+  ASSERT_TRUE(PumpUntil([&] { return server->accepted == 1; }));
+  TSock& a = Slot(1);
+  EXPECT_EQ(a.Info.Marker, 3);
+  EXPECT_EQ(a.Info.Cid, 1);
+  EXPECT_EQ(a.Info.CallContext, 1);
+  EXPECT_EQ(a.Info.Closed, 0);
+  EXPECT_EQ(a.Info.SkipEngine, 0);
+  EXPECT_EQ(a.Info.UnloadAfterCall, 0);
+  EXPECT_EQ(a.Info.Reserved, 0);
+  EXPECT_EQ(a.Info.Socket, a.SocketNum);
+  EXPECT_EQ(a.Info.ClientIp, htonl(INADDR_LOOPBACK));
+  EXPECT_EQ(a.PeerAddress.str(), "127.0.0.1");
+  EXPECT_EQ(a.Address.str(), "127.0.0.1");
+}
+
+TEST_F(WSock, CloseWhileAwaitingCompletionOnlyMarksTheBlock) {
+  Start(2);
+  {
+    Client c(port);
+    ASSERT_TRUE(PumpUntil([&] { return server->accepted == 1; }));
+    Slot(1).AwaitingCompletion = true;
+  }
+  ASSERT_TRUE(PumpUntil([&] { return Slot(1).Info.Closed == 1; }));
+  EXPECT_TRUE(Slot(1).Connected);
+  EXPECT_FALSE(server->HasLog("Done"));
+  Slot(1).AwaitingCompletion = false;
+  server->srv.DisconnectSlot(1);
+  EXPECT_FALSE(Slot(1).Connected);
+}
+
+TEST_F(WSock, AcceptsNothingWhileStopAccepting) {
+  Start(2);
+  ConsoleLink.StopAccepting = true;
+  Client c(port);
+  echo::PumpFor(100);
+  EXPECT_EQ(server->accepted, 0);
+  EXPECT_EQ(OpenConnections, 0);
+}
+
+TEST_F(WSock, IdleSlotsTimeOutByTheClock) {
+  Start(2);
+  Client c(port);
+  ASSERT_TRUE(PumpUntil([&] { return server->accepted == 1; }));
+  platform::TDateTime t = platform::EncodeDateTime(2026, 12, 8, 23, 59, 0);
+  platform::SetNow(t);
+  Slot(1).TouchActivity();
+  platform::SetNow(t + 300.0 / platform::kSecondsPerDay);
+  server->srv.CheckIdleTimeouts();
+  EXPECT_TRUE(Slot(1).Connected) << "idle exactly 300 s";
+  Slot(1).MarkBusy();
+  platform::SetNow(t + 3000.0 / platform::kSecondsPerDay);
+  server->srv.CheckIdleTimeouts();
+  EXPECT_TRUE(Slot(1).Connected) << "busy slots are never timed out";
+  Slot(1).MarkIdle();
+  platform::SetNow(platform::Now() + 301.0 / platform::kSecondsPerDay);
+  server->srv.CheckIdleTimeouts();
+  EXPECT_FALSE(Slot(1).Connected);
+  EXPECT_TRUE(server->HasLog("TimeOut"));
+  EXPECT_TRUE(server->HasLog("Done"));
+}
+
+TEST_F(WSock, IdleOverDaysStillTimesOut) {
+  Start(2);
+  Client c(port);
+  ASSERT_TRUE(PumpUntil([&] { return server->accepted == 1; }));
+  platform::TDateTime t = platform::EncodeDateTime(2026, 12, 8, 12, 0, 0);
+  platform::SetNow(t);
+  Slot(1).TouchActivity();
+  platform::SetNow(t + 1.0 + 10.0 / platform::kSecondsPerDay);  // a day and ten seconds
+  server->srv.CheckIdleTimeouts();
+  EXPECT_FALSE(Slot(1).Connected);
+}
+
+TEST_F(WSock, GracefulStopWaitsForARunningSend) {
+  Start(2);
+  std::string path = MakeFile("big", 4 << 20);
+  auto reader = std::async(std::launch::async, [&] {
+    Client c(port, 20000);
+    c.Send("FILE " + path + "\n");
+    return c.ReadAll(1);
+  });
+  ASSERT_TRUE(PumpUntil([&] { return server->accepted == 1 && Slot(1).FileInProgress; }));
+  server->srv.Stop(false);
+  EXPECT_FALSE(ServerListening);
+  EXPECT_EQ(reader.get().size(), size_t{4} << 20);
+  EXPECT_FALSE(Slot(1).Connected);
+}
+
+TEST_F(WSock, AbortStopEndsConnectionsAtOnce) {
+  Start(2);
+  Client c(port);
+  ASSERT_TRUE(PumpUntil([&] { return server->accepted == 1; }));
+  int32_t closed = EventCount(evSocketsClosed);
+  server->srv.Stop(true);
+  EXPECT_FALSE(Slot(1).Connected);
+  EXPECT_EQ(Slot(1).Info.Closed, 1);
+  EXPECT_EQ(EventCount(evSocketsClosed), closed + 2) << "listener and connection";
+  char b;
+  EXPECT_EQ(::recv(c.fd, &b, 1, 0), 0);
+}
+
+TEST_F(WSock, GracefulStopAbortsAfterItsIdlePasses) {
+  Start(2);
+  server->srv.OnTimeOut = [&](void*, int32_t cid) { server->srv.DisconnectSlot(cid); };
+  Client c(port);
+  ASSERT_TRUE(PumpUntil([&] { return server->accepted == 1; }));
+  server->srv.StopIdleSleepMs = 5;
+  server->srv.StopIdlePassLimit = 4;
+  server->srv.Stop(false);
+  EXPECT_FALSE(Slot(1).Connected);
+}
+
+TEST_F(WSock, SocketCountersCountAcceptsAndCloses) {
+  Start(4);
+  int32_t opened = EventCount(evSocketsOpened), closed = EventCount(evSocketsClosed);
+  {
+    Client a(port), b(port), c(port);
+    ASSERT_TRUE(PumpUntil([&] { return server->accepted == 3; }));
+    EXPECT_EQ(OpenConnections, 3);
+  }
+  ASSERT_TRUE(PumpUntil([&] { return OpenConnections == 0; }));
+  EXPECT_EQ(EventCount(evSocketsOpened), opened + 3);
+  EXPECT_EQ(EventCount(evSocketsClosed), closed + 3);
+}
+
+TEST_F(WSock, DisconnectFreesTheFifosOfHighSlotsOnly) {
+  Start(30);
+  for (int i : {5, 20}) {
+    FifoCreate(Slot(i).InputFifo);
+    FifoCreate(Slot(i).OutputFifo);
+    FifoAppend(Slot(i).InputFifo, "x");
+    server->srv.DisconnectSlot(i);
+  }
+  ASSERT_NE(Slot(5).InputFifo, nullptr);
+  EXPECT_EQ(Slot(5).InputFifo->Count, 0);
+  EXPECT_NE(Slot(5).OutputFifo, nullptr);
+  EXPECT_EQ(Slot(20).InputFifo, nullptr);
+  EXPECT_EQ(Slot(20).OutputFifo, nullptr);
+}
+
+TEST_F(WSock, ListenFailuresShowTheirMessages) {
+  struct Case {
+    std::string address;
+    int port;
+    std::string message;
+  };
+  int busy = port;
+  Start(1);
+  const Case cases[] = {
+      {"127.0.0.1", 0, "Host address and port not specified."},
+      {"", 8080, "Host address and port not specified."},
+      {"127.0.0.1", 65536, "FillSocket failed."},
+      {"127.0.0.1", -5, "FillSocket failed."},
+      {"localhost", 8080, "FillSocket failed."},
+      {"127.0.0.1", busy, "[WSAEADDRINUSE] Bind failed."},
+  };
+  for (const Case& k : cases) {
+    size_t before = boxes.Shown().size();
+    echo::Server other(k.port, 1, k.address);
+    EXPECT_FALSE(other.srv.Listening) << k.address << ":" << k.port;
+    ASSERT_EQ(boxes.Shown().size(), before + 1) << k.message;
+    EXPECT_EQ(boxes.Shown().back().text, k.message);
+    EXPECT_EQ(boxes.Shown().back().kind, platform::MsgKind::Error);
+  }
+}
+
+TEST_F(WSock, BacklogOfZeroStillListens) {
+  server = std::make_unique<echo::Server>(port, 2, "127.0.0.1", 0);
+  EXPECT_TRUE(server->srv.Listening);
+  EXPECT_TRUE(ServerListening);
+}
+
+TEST_F(WSock, ErrorNamesAreTheStandardOnes) {
+  EXPECT_EQ(WinsockErrorName(10009), "WSAEBADF");
+  EXPECT_EQ(WinsockErrorName(10035), "WSAEWOULDBLOCK");
+  EXPECT_EQ(WinsockErrorName(10048), "WSAEADDRINUSE");
+  EXPECT_EQ(WinsockErrorName(10093), "WSANOTINITIALISED");
+  EXPECT_EQ(WinsockErrorName(11001), "WSAHOST_NOT_FOUND");
+  EXPECT_NE(WinsockErrorName(10013), "WSAEACCES");
+}
+
+TEST_F(WSock, RecvOnAFreeSlotShowsItsBox) {
+  Start(1);
+  char buf[4];
+  EXPECT_EQ(server->srv.SockRecv(1, buf, 4), 0);
+  EXPECT_EQ(server->srv.SockSend(1, buf, 4), -1);
+  ASSERT_GE(boxes.Shown().size(), 2u);
+  EXPECT_EQ(boxes.Shown()[boxes.Shown().size() - 2].text, "SRecv on invalid socket.");
+  EXPECT_EQ(boxes.Shown().back().text, "SSend on invalid socket.");
+}
+
+TEST(EventCounters, CountOnlyTheirIndexAndIgnoreTheHighBit) {
+  ResetEventCounters();
+  for (int i = 0; i < kEventCounterCount; ++i) EXPECT_EQ(EventCount(static_cast<uint8_t>(i)), 0);
+  CountEvent(evBeginPost);
+  CountEvent(static_cast<uint8_t>(evBeginPost | 128));
+  EXPECT_EQ(EventCount(evBeginPost), 2);
+  CountEvent(60);  // beyond the twelve: ignored
+  EXPECT_EQ(EventCount(10), 0);
+  EXPECT_EQ(EventCount(11), 0);
+  TEventLog never_opened;
+  EXPECT_EQ(never_opened.Handle(), 0u);
+  TEventLog log;
+  log.Open("Halv");
+  EXPECT_NE(log.Handle(), 0u);
+}
+
+}  // namespace
