@@ -166,7 +166,8 @@ struct TStatLoadResult {
 // Loads histories in order from the file. A record that is not taken leaves
 // its history reset and reading goes on at the next record. When the file
 // ends early (or cannot be read), the histories read before keep their data
-// and the rest are reset. An absent file touches nothing.
+// and the rest are reset. An absent file touches nothing. Every entry of
+// histories must point at a history (so must SaveStatHistories').
 TStatLoadResult LoadStatHistories(const std::string& file_name, std::span<TStatHistory* const> histories);
 
 // A failed save. what() is the run-time text: "Disk full" when the disk is
