@@ -27,6 +27,9 @@ namespace {
 
 constexpr int kAttempts = 151;
 
+// Keeps the optimiser from leaving out an allocation whose block is unused.
+void Escape(const void* p) { asm volatile("" : : "g"(p) : "memory"); }
+
 class AllocGuardTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -124,6 +127,8 @@ TEST_F(AllocGuardTest, CountStaysRightUnderThreads) {
         for (int i = 0; i < 5000; ++i) {
           std::vector<char> v(static_cast<std::size_t>((i * 37 + t) % 500 + 1));
           std::string s(static_cast<std::size_t>(i % 64 + 20), 'x');
+          Escape(v.data());
+          Escape(s.data());
         }
       });
     for (auto& th : threads) th.join();
@@ -145,6 +150,7 @@ TEST_F(AllocGuardTest, EachModuleCountsItsOwnBlocks) {
 
   module_before = GuardModuleBytes();
   char* p = new char[1000];
+  Escape(p);
   std::int64_t module_after = GuardModuleBytes();
   delete[] p;
   EXPECT_EQ(module_after, module_before);
@@ -234,6 +240,7 @@ TEST_F(AllocGuardTest, OperatorNewThrowsAndNothrowNewGivesNull) {
   FailNextAllocations(kAttempts);
   try {
     char* p = new char[10];
+    Escape(p);
     delete[] p;
   } catch (const std::bad_alloc&) {
     threw = true;
@@ -241,6 +248,7 @@ TEST_F(AllocGuardTest, OperatorNewThrowsAndNothrowNewGivesNull) {
   EXPECT_TRUE(threw);
   FailNextAllocations(kAttempts);
   char* q = new (std::nothrow) char[10];
+  Escape(q);
   EXPECT_EQ(q, nullptr);
   delete[] q;
   EXPECT_EQ(Log(),
@@ -257,6 +265,7 @@ TEST_F(AllocGuardTest, OperatorNewAsksTheNewHandlerBeforeGivingUp) {
   });
   FailNextAllocations(1000);
   char* p = new char[10];
+  Escape(p);
   std::set_new_handler(old);
   EXPECT_NE(p, nullptr);
   EXPECT_EQ(calls, 1);
