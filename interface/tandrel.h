@@ -127,6 +127,105 @@ typedef struct TUserItem {
   THalvShortString UserName;   /* length-prefixed */
 } TUserItem;
 
+/* ---- Exports of libtandrel.so -----------------------------------------------
+ * Connection-based exports return a ConnStatus (callers read the low byte):
+ *   0 ok; 1 not attached, CID outside 1..255 or no slot object; 2 no client
+ *   connected on the slot; 3 header absent/empty (GetHeaderValue) or the
+ *   count failed (GetAddedLinesCnt); 4 realm absent or index out of range
+ *   (GetUserInfo).
+ * Exports may be called from any thread. The realm-table exports (300-309,
+ * 52, 53) are serialised by one lock; the others take none and read the
+ * server's state in place. */
+
+#ifdef __cplusplus
+class THTTP;
+#else
+typedef struct THTTP THTTP;
+#endif
+
+typedef uint8_t TConnStatus;
+
+/* GetUserInfo's answer: two caller buffers of at least 256 bytes each. */
+typedef struct TUserInfo {
+  char* Address;
+  char* UserName;
+} TUserInfo;
+
+uint8_t GetDLLVer(int32_t* major, int32_t* minor); /* 0 attached, 1 not; always 1.0 */
+TConnStatus GetMethod(char* buffer, int32_t cid);
+TConnStatus GetRequest(char* buffer, int32_t cid);
+TConnStatus GetHTTPVersion(char* buffer, int32_t cid);
+TemplateInfo* GETTEMPLATE(void);
+TConnStatus GetHeaderCnt(int32_t* count, int32_t cid);
+TConnStatus GetHeaderLine(char* buffer, int32_t index, int32_t cid); /* "name=value" */
+TConnStatus GetHeaderValue(char* buffer, const char* name, int32_t cid);
+TConnStatus GetRemoteIp(char* buffer, int32_t cid);
+uint8_t GetSystemDir(char* buffer); /* always "" and 0 */
+uint8_t GetTempDir(char* buffer);   /* 0, or 1 when not attached or no buffer */
+TConnStatus GetUserCnt(int32_t* count, int32_t cid);
+TConnStatus GetUserInfo(TUserInfo* info, int32_t index, int32_t cid);
+uint8_t GetHomeDir(char* buffer);
+uint8_t GetRealmName(char* buffer, int32_t cid);
+TConnStatus AddHeaderLine(const char* line, int32_t cid);
+TConnStatus ClearHeaderLines(int32_t cid);
+TConnStatus KillSent(int32_t cid);      /* acts on status 0 and 2 */
+uint32_t GetServerHwnd(void);           /* the server's window, for HALV_WM_EXTENSION_DONE */
+TConnStatus DirectReturn(int32_t cid);  /* the server writes no status line or headers */
+int32_t GetRealmCnt(void);
+int32_t GetRealmIndex(const THalvShortString realm); /* -1 when absent */
+uint8_t GetUserItem(TUserItem** item, const THalvShortString address, const THalvShortString realm);
+uint8_t AddRealm(const THalvShortString realm);
+int32_t AddUserItem(const THalvShortString user, const THalvShortString address, const THalvShortString realm);
+int32_t UpdateUserItem(TUserItem* item, const THalvShortString address, const THalvShortString realm);
+void GetRealmByNo(THalvShortString realm, int32_t index);
+void GetUserByNo(THalvShortString address, int32_t index, const THalvShortString realm);
+int32_t GetRealmUserCnt(const THalvShortString realm);
+int32_t DeleteRealmUser(const THalvShortString address, const THalvShortString realm);
+/* Called by the server at its start with the address of the variable that
+ * holds it, and at its stop. */
+void LoadServer(THTTP** server);
+void UnLoadServer(void);
+TConnStatus GetAddedLinesCnt(int32_t* count, int32_t cid);
+TConnStatus GetAddedLine(char* buffer, int32_t index, int32_t cid); /* buffer of 512 bytes */
+int32_t GetMemoryUsed(void); /* bytes held by the library's own allocations */
+
+/* The exports' ordinals on the original system, by name. */
+#define HALV_ORD_GetDLLVer 1
+#define HALV_ORD_GetMethod 2
+#define HALV_ORD_GetRequest 3
+#define HALV_ORD_GetHTTPVersion 4
+#define HALV_ORD_GETTEMPLATE 5
+#define HALV_ORD_GetHeaderCnt 10
+#define HALV_ORD_GetHeaderLine 11
+#define HALV_ORD_GetHeaderValue 12
+#define HALV_ORD_GetRemoteIp 13
+#define HALV_ORD_GetSystemDir 50
+#define HALV_ORD_GetTempDir 51
+#define HALV_ORD_GetUserCnt 52
+#define HALV_ORD_GetUserInfo 53
+#define HALV_ORD_GetHomeDir 54
+#define HALV_ORD_GetRealmName 55
+#define HALV_ORD_AddHeaderLine 100
+#define HALV_ORD_ClearHeaderLines 101
+#define HALV_ORD_KillSent 200
+#define HALV_ORD_GetServerHwnd 201
+#define HALV_ORD_DirectReturn 202
+#define HALV_ORD_GetRealmCnt 300
+#define HALV_ORD_GetRealmIndex 301
+#define HALV_ORD_GetUserItem 302
+#define HALV_ORD_AddRealm 303
+#define HALV_ORD_AddUserItem 304
+#define HALV_ORD_UpdateUserItem 305
+#define HALV_ORD_GetRealmByNo 306
+#define HALV_ORD_GetUserByNo 307
+#define HALV_ORD_GetRealmUserCnt 308
+#define HALV_ORD_DeleteRealmUser 309
+#define HALV_ORD_LoadServer 1000
+#define HALV_ORD_UnLoadServer 1001
+#define HALV_ORD_GetAddedLinesCnt 1002
+#define HALV_ORD_GetAddedLine 1003
+#define HALV_ORD_GetMemoryUsed 1004
+
 /* ---- Sizes and offsets (x86-64) ---------------------------------------- */
 
 #if UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu

@@ -44,8 +44,8 @@ TDateTime EncodeTime(int hour, int minute, int second, int msec);
 TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second, int msec = 0);
 bool IsValidDate(int year, int month, int day);
 DateParts DecodeDate(TDateTime t);
-// The time of day rounded to the millisecond (a fraction that rounds up to
-// 86400000 ms reads as 23:59:59.999).
+// The time of day rounded to the millisecond. A value that rounds up to
+// midnight reads 00:00:00.000, and DecodeDate then gives the next day.
 TimeParts DecodeTime(TDateTime t);
 // 1 = Sunday .. 7 = Saturday.
 int DayOfWeek(TDateTime t);
