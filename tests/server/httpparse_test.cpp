@@ -135,7 +135,9 @@ TEST(ParseContentLength, DigitsOnly) {
 class ReadHeader : public ::testing::Test {
  protected:
   void SetUp() override {
-    FifoCreate(ScratchFifo, true);
+    // The socket unit may have made the scratch FIFO already; keep it.
+    own_scratch = ScratchFifo == nullptr;
+    FifoCreate(ScratchFifo);
     FifoCreate(in);
     rec = TRequestRecord{};
     rec.HeaderLines = &lines;
@@ -149,7 +151,7 @@ class ReadHeader : public ::testing::Test {
   }
   void TearDown() override {
     FifoFree(in);
-    FifoFree(ScratchFifo);
+    if (own_scratch) FifoFree(ScratchFifo);
   }
   void Put(const std::string& s) { ASSERT_TRUE(FifoAppend(in, s)); }
   HeaderResult Read() { return ReadRequestHeader(rec, in, hooks); }
@@ -161,6 +163,7 @@ class ReadHeader : public ::testing::Test {
     return std::string(reinterpret_cast<const char*>(in->Data + in->Start - 1), static_cast<size_t>(in->Count));
   }
 
+  bool own_scratch = false;
   TByteFifo* in = nullptr;
   TRequestRecord rec{};
   THeaderLines lines;
