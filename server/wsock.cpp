@@ -63,14 +63,15 @@ void WinsockCleanup() {
   }
 }
 
-std::string WinsockDescription() {
-  return ShortString(std::string_view(WinsockData.szDescription, strnlen(WinsockData.szDescription, 255))).str();
+namespace {
+template <size_t N>
+std::string FixedText(const char (&text)[N]) {
+  return ShortString(std::string_view(text, strnlen(text, N))).str();
 }
+}  // namespace
 
-std::string WinsockSystemStatus() {
-  return ShortString(std::string_view(WinsockData.szSystemStatus, strnlen(WinsockData.szSystemStatus, 255)))
-      .str();
-}
+std::string WinsockDescription() { return FixedText(WinsockData.szDescription); }
+std::string WinsockSystemStatus() { return FixedText(WinsockData.szSystemStatus); }
 
 std::string WinsockErrorName(int error) { return ws::WinsockErrorName(error); }
 
