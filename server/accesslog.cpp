@@ -1,5 +1,7 @@
 #include "server/accesslog.h"
 
+#include "foundation/serverconfig.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -113,9 +115,9 @@ void LoadPlugin(TAccessLog& log) {
     return;
   }
   log.LogIsStarted = platform::GetProcAddress(log.Plugin, "LogIsStarted");
-  log.StartLog = reinterpret_cast<LogStartProc>(platform::GetProcAddress(log.Plugin, "StartLog"));
-  log.StopLog = reinterpret_cast<LogStopProc>(platform::GetProcAddress(log.Plugin, "StopLog"));
-  log.LogWrite = reinterpret_cast<LogWriteProc>(platform::GetProcAddress(log.Plugin, "LogWrite"));
+  log.StartLog = reinterpret_cast<TLogStart>(platform::GetProcAddress(log.Plugin, "StartLog"));
+  log.StopLog = reinterpret_cast<TLogStop>(platform::GetProcAddress(log.Plugin, "StopLog"));
+  log.LogWrite = reinterpret_cast<TLogWrite>(platform::GetProcAddress(log.Plugin, "LogWrite"));
   if (log.StartLog) log.StartLog();
 }
 
@@ -156,11 +158,7 @@ void ResetErrors(TAccessLog& log) {
 
 }  // namespace
 
-std::string ZeroPad(std::string_view text, char pad, std::size_t width) {
-  std::string out(text);
-  if (out.size() < width) out.insert(0, width - out.size(), pad);
-  return out;
-}
+std::string ZeroPad(std::string_view text, char pad, std::size_t width) { return PadLeft(text, pad, width); }
 
 std::string TwoDigits(int n) { return (n < 10 ? "0" : "") + std::to_string(n); }
 

@@ -18,15 +18,12 @@
 #include <string_view>
 
 #include "foundation/shortstring.h"
+#include "interface/tandrel.h"
 #include "platform/datetime.h"
 #include "platform/dynlib.h"
 
 constexpr const char* kLogPluginName = "HALVLOG.DLL";
 
-// Entry points of the log plug-in.
-using LogStartProc = void (*)();
-using LogStopProc = void (*)();
-using LogWriteProc = void (*)(int32_t cid);
 
 struct TAccessLog {
   ShortString LogsDir{};      // as given to OpenLogs
@@ -45,9 +42,9 @@ struct TAccessLog {
 
   platform::LibraryHandle Plugin = nullptr;
   void* LogIsStarted = nullptr;  // looked up and kept, never called
-  LogStartProc StartLog = nullptr;
-  LogStopProc StopLog = nullptr;
-  LogWriteProc LogWrite = nullptr;
+  TLogStart StartLog = nullptr;
+  TLogStop StopLog = nullptr;
+  TLogWrite LogWrite = nullptr;
   std::string PluginName = kLogPluginName;  // loaded by plain name
 
   // Told the first error of each open period, as one sentence naming the
