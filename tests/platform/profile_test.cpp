@@ -20,18 +20,7 @@ using testing::ScratchDir;
 using testing::WriteText;
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
-std::vector<std::string> DirNames(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = ::opendir(dir.c_str())) {
-    while (dirent* e = ::readdir(d)) {
-      std::string n = e->d_name;
-      if (n != "." && n != "..") names.push_back(n);
-    }
-    ::closedir(d);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
+using testing::DirNames;
 
 class IniFileTest : public ::testing::Test {
  protected:

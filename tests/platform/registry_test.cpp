@@ -22,19 +22,6 @@ using testing::ScratchDir;
 
 const char kServerKey[] = "\\Software\\Ortelune Software\\Halvorine";
 
-std::vector<std::string> Entries(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = ::opendir(dir.c_str())) {
-    while (dirent* e = ::readdir(d)) {
-      std::string n = e->d_name;
-      if (n != "." && n != "..") names.push_back(n);
-    }
-    ::closedir(d);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // Points the registry at a scratch directory for one test.
 class RegistryTest : public ::testing::Test {
  protected:
@@ -111,7 +98,7 @@ TEST_F(RegistryTest, StringValuesRoundTripAndLandInOneFile) {
   // Rewriting replaces the file and leaves no temporary file behind.
   ASSERT_TRUE(key->WriteString("MessageHandle", "98765"));
   EXPECT_EQ(key->ReadString("MessageHandle").value_or("?"), "98765");
-  EXPECT_EQ(Entries(key->Directory()), std::vector<std::string>{"MessageHandle"});
+  EXPECT_EQ(testing::DirNames(key->Directory()), std::vector<std::string>{"MessageHandle"});
   // Another object on the same key sees it.
   EXPECT_EQ(RegistryKey::Open(kServerKey)->ReadString("messagehandle").value_or("?"), "98765");
 }
@@ -124,8 +111,8 @@ TEST_F(RegistryTest, KeyAndValueNamesIgnoreCaseAndKeepTheFirstSpelling) {
   ASSERT_TRUE(a->WriteString("MessageHandle", "1"));
   ASSERT_TRUE(b->WriteString("MESSAGEHANDLE", "2"));
   EXPECT_EQ(a->ReadString("messageHANDLE").value_or("?"), "2");
-  EXPECT_EQ(Entries(a->Directory()), std::vector<std::string>{"MessageHandle"});
-  EXPECT_EQ(Entries(root), std::vector<std::string>{"Software"});
+  EXPECT_EQ(testing::DirNames(a->Directory()), std::vector<std::string>{"MessageHandle"});
+  EXPECT_EQ(testing::DirNames(root), std::vector<std::string>{"Software"});
 }
 
 TEST_F(RegistryTest, SubKeyNamesAreSortedWithoutRegardToCaseAndExcludeValues) {
@@ -164,8 +151,8 @@ TEST_F(RegistryTest, NamesThatAreNotPlainFileNamesStayInsideTheirKey) {
   for (const char* name : {"", "..", "100%", "x/y", ".dot", "line\nbreak", "%2F"}) {
     EXPECT_EQ(key->ReadString(name).value_or("?"), std::string("v:") + name) << name;
   }
-  EXPECT_EQ(Entries(key->Directory()).size(), 7u);
-  EXPECT_EQ(Entries(root), std::vector<std::string>{"Odd"});
+  EXPECT_EQ(testing::DirNames(key->Directory()).size(), 7u);
+  EXPECT_EQ(testing::DirNames(root), std::vector<std::string>{"Odd"});
 }
 
 TEST_F(RegistryTest, EmptyPathIsTheRoot) {
