@@ -1,0 +1,160 @@
+// The interface library's start, attaching to and detaching from the
+// server, the connection check, and the small exports.
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "foundation/allocguard.h"
+#include "foundation/serverconfig.h"
+#include "interface/tandrelstate.h"
+
+namespace tandrel {
+
+std::atomic<bool> Attached{false};
+std::atomic<THTTP**> ServerRef{nullptr};
+AddedLineList* AddedLines[kMaxSlots + 1] = {};
+std::mutex LinesLock;
+
+namespace {
+
+// Guards LoadServer and UnLoadServer. Like every lock of the library it is
+// constant-initialised and never destroyed, so it is usable from the first
+// call to the end of the process.
+std::mutex LoadLock;
+
+// Frees every list there is, whatever slot count made it.
+void FreeAddedLines() {
+  std::lock_guard<std::mutex> lines(LinesLock);
+  for (AddedLineList*& list : AddedLines) {
+    delete list;
+    list = nullptr;
+  }
+}
+
+}  // namespace
+
+THTTP* AttachedServer() {
+  if (!Attached.load(std::memory_order_acquire)) return nullptr;
+  THTTP** ref = ServerRef.load(std::memory_order_acquire);
+  return ref ? *ref : nullptr;
+}
+
+TConnStatus CheckConnection(int32_t cid, THTTP*& server) {
+  server = nullptr;
+  if (cid < 1 || cid > kMaxSlots) return 1;
+  THTTP* s = AttachedServer();
+  if (!s) return 1;
+  // Slots above the slot count have no object.
+  if (cid > s->MaxSockets) return 1;
+  TSock* sock = s->Connections[cid];
+  if (!sock) return 1;
+  server = s;
+  return sock->Connected ? 0 : 2;
+}
+
+TConnStatus CheckConnection(int32_t cid) {
+  THTTP* server = nullptr;
+  return CheckConnection(cid, server);
+}
+
+void CopyText(char* buffer, std::string_view text, std::size_t size) { ToCString(buffer, text, size); }
+
+std::string_view ShortText(const unsigned char* s) {
+  if (!s) return {};
+  return std::string_view(reinterpret_cast<const char*>(s + 1), s[0]);
+}
+
+void PutShortText(unsigned char* out, std::string_view text) {
+  if (!out) return;
+  std::size_t n = std::min<std::size_t>(text.size(), 255);
+  if (n) std::memmove(out + 1, text.data(), n);
+  out[0] = static_cast<unsigned char>(n);
+}
+
+namespace {
+char FoldCase(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+}  // namespace
+
+bool SameTextNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+  return true;
+}
+
+std::string UpperText(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = FoldCase(c);
+  return out;
+}
+
+}  // namespace tandrel
+
+using namespace tandrel;
+
+// Runs once when the library is loaded into a process, before dlopen (or the
+// program's start) returns.
+__attribute__((constructor)) static void InitServerInterface() {
+  GuardedVoid([] {
+    // The guard, the counters and the socket unit's scratch buffer are this
+    // module's own copies and start with it; the configuration unit opens
+    // its own objects on KORRIDAN.INI and MIME.INI beside the host program.
+    OpenConfigFiles();
+    SetAllocationContext("Tandrel");
+    // LoadLock, LinesLock and StoreLock need no start: they are ready from
+    // the module's load.
+    CreateRealmStore();
+    Attached.store(false);
+    FillTemplateDescriptor();
+  });
+}
+
+TANDREL_EXPORT void LoadServer(THTTP** server) {
+  GuardedVoid([server] {
+    // Without a variable there is nothing to attach to.
+    if (!server) return;
+    std::lock_guard<std::mutex> load(LoadLock);
+    ServerRef.store(server, std::memory_order_release);
+    // Lists of an earlier attach that was never detached go; every slot
+    // starts with an empty list.
+    FreeAddedLines();
+    THTTP* s = *server;
+    int32_t slots = s ? std::clamp<int32_t>(s->MaxSockets, 0, kMaxSlots) : 0;
+    {
+      std::lock_guard<std::mutex> lines(LinesLock);
+      for (int32_t i = 1; i <= slots; ++i) AddedLines[i] = new AddedLineList;
+    }
+    Attached.store(true, std::memory_order_release);
+  });
+}
+
+TANDREL_EXPORT void UnLoadServer(void) {
+  GuardedVoid([] {
+    std::lock_guard<std::mutex> load(LoadLock);
+    Attached.store(false, std::memory_order_release);
+    FreeAddedLines();
+  });
+}
+
+TANDREL_EXPORT uint8_t GetDLLVer(int32_t* major, int32_t* minor) {
+  if (major) *major = 1;
+  if (minor) *minor = 0;
+  return Attached.load(std::memory_order_acquire) ? 0 : 1;
+}
+
+// 0 when not attached: there is no server window to name.
+TANDREL_EXPORT uint32_t GetServerHwnd(void) {
+  THTTP* s = AttachedServer();
+  return s ? s->Handle() : 0;
+}
+
+TANDREL_EXPORT int32_t GetMemoryUsed(void) {
+  std::int64_t bytes = AllocatedBytes();
+  return static_cast<int32_t>(std::clamp<std::int64_t>(bytes, std::numeric_limits<int32_t>::min(),
+                                                       std::numeric_limits<int32_t>::max()));
+}
+
+TANDREL_EXPORT uint8_t GetSystemDir(char* buffer) {
+  if (buffer) buffer[0] = '\0';
+  return 0;
+}
