@@ -1,0 +1,211 @@
+#include "server/enginehook.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
+#include "platform/files.h"
+#include "server/eventcounters.h"
+
+namespace {
+
+// The engine's file name fields hold 127 characters and a NUL.
+constexpr std::size_t kEngineNameMax = 127;
+constexpr std::size_t kAnswerMax = 255;
+
+void PutField(char* field, std::size_t size, std::string_view text) {
+  std::memset(field, 0, size);
+  std::memcpy(field, text.data(), std::min(text.size(), size - 1));
+}
+
+std::string_view FieldText(const char* field, std::size_t size) { return std::string_view(field, strnlen(field, size - 1)); }
+
+// A decimal integer, with blanks around it allowed; nothing else.
+bool ParseInteger(std::string_view text, int64_t& value) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty()) return false;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+}  // namespace
+
+TServerTemplate ServerTemplate;
+TResourceSources ResourceSources;
+std::atomic<TEngineHook*> ActiveEngineHook{nullptr};
+
+void BuildEngineTemplate() {
+  std::memset(static_cast<void*>(&ServerTemplate), 0, sizeof ServerTemplate);
+  ServerTemplate.Info.Callback = &EngineCallback;
+  ServerTemplate.Info.TagCount = 2;
+  ServerTemplate.Info.Tags = ServerTemplate.Tags;
+  ServerTemplate.Tags[0].Id = kTagRun;
+  PutField(ServerTemplate.Tags[0].Name, sizeof ServerTemplate.Tags[0].Name, "$RUN");
+  ServerTemplate.Tags[1].Id = kTagResource;
+  PutField(ServerTemplate.Tags[1].Name, sizeof ServerTemplate.Tags[1].Name, "$RESOURCE");
+}
+
+extern "C" int32_t EngineCallback(char* answer, int32_t* slot, const char* parameter, int32_t tag_id,
+                                  TConnectionInfo* info) {
+  if (!answer) return 0;
+  answer[0] = '\0';
+  try {
+    TEngineHook* hook = ActiveEngineHook.load(std::memory_order_acquire);
+    if (!hook || !slot) return 0;
+    std::string_view p = parameter ? std::string_view(parameter, strnlen(parameter, kAnswerMax)) : "";
+    std::string text = hook->TagAnswer(tag_id, *slot, p);
+    std::size_t n = std::min(text.size(), kAnswerMax);
+    std::memcpy(answer, text.data(), n);
+    answer[n] = '\0';
+  } catch (...) {
+    answer[0] = '\0';
+  }
+  return 0;
+}
+
+TEngineHook::TEngineHook(TExtensionCalls& calls) : Calls(calls), Http(calls.Http) {}
+
+TEngineHook::~TEngineHook() { Detach(); }
+
+void TEngineHook::Attach() {
+  window_thread_ = std::this_thread::get_id();
+  ActiveEngineHook.store(this, std::memory_order_release);
+}
+
+void TEngineHook::Detach() {
+  TEngineHook* self = this;
+  ActiveEngineHook.compare_exchange_strong(self, nullptr, std::memory_order_acq_rel);
+}
+
+std::string TEngineHook::EngineOutputName(int32_t slot) const {
+  return Http.TempDir.str() + "TEMP" + std::to_string(slot) + ".HTM";
+}
+
+std::string TEngineHook::RunFileName(int32_t slot, int32_t k) const {
+  return Http.TempDir.str() + "RUN" + std::to_string(slot) + "-" + std::to_string(k) + ".HTM";
+}
+
+bool TEngineHook::RunEngine(int32_t slot) {
+  TSock* c = Calls.Slot(slot);
+  if (!c) return false;
+  TEngineJob*& job = Http.EngineJobs[slot];
+  if (!job) {
+    job = new TEngineJob;
+    std::memset(static_cast<void*>(job), 0, sizeof *job);
+  }
+  if (!Http.EngineMakeFile) return false;
+  std::string out = EngineOutputName(slot);
+  std::string_view in = Http.Replies[slot].FileName.view();
+  // A name cut to fit the engine would name another file: such a page is
+  // sent as it is.
+  if (out.size() > kEngineNameMax || in.size() > kEngineNameMax) return false;
+  std::memcpy(static_cast<void*>(&job->Descriptor), &ServerTemplate.Info, sizeof job->Descriptor);
+  PutField(job->Descriptor.InputFile, sizeof job->Descriptor.InputFile, in);
+  PutField(job->OutputFile, sizeof job->OutputFile, out);
+  platform::DeleteFile(out);
+  c->AwaitingCompletion = true;
+  Calls.SetAwaiting(slot, ckEngine);
+  c->MarkBusy();
+  if (Http.EngineMakeFileThread &&
+      Http.EngineMakeFileThread(Http.Handle(), slot, job->OutputFile, &c->Info.Cid, &job->Descriptor, &c->Info) != -1)
+    return true;
+  int32_t slot_copy = slot;
+  Http.EngineMakeFile(job->OutputFile, &slot_copy, &job->Descriptor, &c->Info);
+  Http.Replies[slot].FileName = FieldText(job->OutputFile, sizeof job->OutputFile);
+  Http.DeleteRunFiles(slot);
+  c->MarkIdle();
+  c->AwaitingCompletion = false;
+  Calls.SetAwaiting(slot, ckNone);
+  return false;
+}
+
+void TEngineHook::OnEngineDone(const platform::MSG& msg) {
+  if (msg.wParam < 1 || msg.wParam > static_cast<platform::WPARAM>(kMaxSlots)) return;
+  int32_t slot = static_cast<int32_t>(msg.wParam);
+  if (!Calls.Awaits(slot, ckEngine)) return;
+  TSock* c = Calls.Slot(slot);
+  TEngineJob* job = Http.EngineJobs[slot];
+  Http.ConnState[slot] = csHeader;
+  if (job) Http.Replies[slot].FileName = FieldText(job->OutputFile, sizeof job->OutputFile);
+  c->AwaitingCompletion = false;
+  Calls.SetAwaiting(slot, ckNone);
+  c->MarkIdle();
+  Http.DeleteRunFiles(slot);
+  if (Calls.ProcessConnection) Calls.ProcessConnection(slot);
+  if (!c->Connected && Calls.Disconnect) Calls.Disconnect(slot);
+}
+
+void TEngineHook::OnExtensionRow(const platform::MSG& msg) {
+  if (msg.wParam >= 1 && msg.wParam <= static_cast<platform::WPARAM>(kExtensionCacheSize))
+    Calls.ShowRow(static_cast<int32_t>(msg.wParam));
+}
+
+void TEngineHook::ShowRowFromAnyThread(int32_t entry) {
+  if (std::this_thread::get_id() == window_thread_)
+    Calls.ShowRow(entry);
+  else
+    platform::PostMessage(Http.Handle(), WM_EXTENSION_ROW, static_cast<platform::WPARAM>(entry), 0);
+}
+
+std::string TEngineHook::TagAnswer(int32_t tag_id, int32_t slot, std::string_view parameter) {
+  if (tag_id == kTagRun) {
+    if (!Calls.Slot(slot)) return {};
+    std::string name = RunFileName(slot, Http.NextRunFileNumber(slot));
+    RunPageForEngine(parameter, slot, name);
+    return "<$F " + name + ">";
+  }
+  if (tag_id == kTagResource) return ResourceAnswer(parameter);
+  return {};
+}
+
+std::string TEngineHook::ResourceAnswer(std::string_view parameter) const {
+  int64_t n = 0;
+  if (!ParseInteger(parameter, n)) return {};
+  if (n >= 0 && n < kEventCounterCount) return std::to_string(EventCount(static_cast<uint8_t>(n)));
+  if (n == -1) {
+    auto source = ResourceSources.ProgramAllocatedBytes.load();
+    return source ? std::to_string(source()) : std::string();
+  }
+  if (n == -2) {
+    auto source = ResourceSources.InterfaceMemoryUsed.load();
+    return source ? std::to_string(source()) : std::string();
+  }
+  if (n == -3) return Http.EngineHeapSize ? std::to_string(Http.EngineHeapSize()) : std::string();
+  return {};
+}
+
+int32_t TEngineHook::RunPageForEngine(std::string_view parameter, int32_t slot, std::string_view out_name) {
+  TSock* c = Calls.Slot(slot);
+  if (!c) return 404;
+  std::string name = ExtensionLibraryName(parameter);
+  Http.ExtensionName[slot] = name;
+  int32_t entry = 0;
+  if (!Calls.Cache.Acquire(name, entry)) return 404;
+  TMakePage make_page = Calls.Cache.Entry(entry).MakePage;
+  if (!make_page) {
+    Calls.Cache.Release(entry);
+    ShowRowFromAnyThread(entry);
+    return 404;
+  }
+  char param_buf[256];
+  char out_buf[256];
+  PutField(param_buf, sizeof param_buf, parameter);
+  PutField(out_buf, sizeof out_buf, out_name.substr(0, 254));
+  platform::DeleteFile(std::string(out_name));
+  ShowRowFromAnyThread(entry);
+  int32_t saved_context = c->Info.CallContext;
+  c->Info.CallContext = 1;
+  // Inside a threaded engine run the slot is already busy; it stays so.
+  bool was_busy = c->Busy;
+  c->MarkBusy();
+  int32_t r = make_page(out_buf, param_buf, &c->Info);
+  if (!was_busy) c->MarkIdle();
+  // A library that goes on in its own thread here gets no completion; its
+  // use is kept so that it is never unloaded under that thread.
+  if (r != 2) Calls.Cache.Release(entry);
+  ShowRowFromAnyThread(entry);
+  c->Info.CallContext = saved_context;
+  return ExtensionResultStatus(r);
+}

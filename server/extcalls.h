@@ -1,0 +1,97 @@
+// Calls into extension libraries: a GET or HEAD of a "$" URL (MAKEPAGE),
+// a POST to one (POSTBEGIN, POSTRESUME per batch of body bytes, POSTEND),
+// and the completion message WM_USER+3 of a call that finishes later.
+//
+// For the state machine (one TExtensionCalls per THTTP, on its window
+// thread):
+//  - GET/HEAD of "$...": set the reply's FileName to ExtensionOutputName,
+//    then CallExtensionPage. 2: state csWaiting; otherwise the status (a 200
+//    whose file does not exist is a 404), state csServe.
+//  - POST to "$...": the same FileName, then CallPostBegin (false: 404,
+//    csHeader); CallPostResume on every arrival of body bytes until done;
+//    then CallPostEnd (2: csWaiting; 200: csServe; other: csHeader).
+//  - The console's disconnect handler calls PostEndOnDisconnect first: a
+//    POST still in progress gets its POSTEND with the closed flag.
+//  - The window's handler passes WM_USER+3 to OnExtensionDone. It acts only
+//    on a slot that awaits an extension's completion, sets csServe and the
+//    status, then runs the two continuations below.
+//
+// The continuations must be set before the first completion can arrive:
+//   ProcessConnection(slot)  runs the state machine once for the slot;
+//   Disconnect(slot)         the console's disconnect handler, called after
+//                            it when the slot's client has gone.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/msgloop.h"
+#include "server/extcache.h"
+#include "server/httpunit.h"
+
+constexpr platform::UINT WM_EXTENSION_DONE = platform::WM_USER + 3;
+constexpr platform::UINT WM_ENGINE_DONE = platform::WM_USER + 4;
+
+// What a slot waits for while TSock.AwaitingCompletion is set.
+enum TCompletionKind : uint8_t { ckNone = 0, ckExtension = 1, ckEngine = 2 };
+
+// 404 for 0, 200 for 1, any other value as it is.
+int32_t ExtensionResultStatus(int32_t result);
+
+class TExtensionCalls {
+ public:
+  explicit TExtensionCalls(THTTP& http, TExtensionCache& cache = ExtensionCache);
+  TExtensionCalls(const TExtensionCalls&) = delete;
+  TExtensionCalls& operator=(const TExtensionCalls&) = delete;
+
+  std::function<void(int32_t slot)> ProcessConnection;
+  std::function<void(int32_t slot)> Disconnect;
+
+  // TempDir + "DLL" + slot + ".HTM": the output file of a "$" request.
+  std::string ExtensionOutputName(int32_t slot) const;
+
+  // The HTTP status, or 2 when the library finishes later (the slot then
+  // awaits WM_USER+3 and stays busy). socket and in_request are the
+  // caller's; the call reads the slot's own records.
+  int32_t CallExtensionPage(int32_t slot, int32_t socket, bool in_request);
+  // True when POSTBEGIN accepted the POST (answered 1).
+  bool CallPostBegin(int32_t slot, int32_t socket, bool in_request);
+  // Passes the input FIFO's bytes to POSTRESUME and empties the FIFO; done
+  // is set when the body is complete.
+  void CallPostResume(int32_t slot, bool& done);
+  // The HTTP status, or 2 when the library finishes later.
+  int32_t CallPostEnd(int32_t slot);
+  // For the console's disconnect handler: when a POST is in progress on
+  // the slot, marks the client closed and calls POSTEND (its result is not
+  // used). True when POSTEND was owed.
+  bool PostEndOnDisconnect(int32_t slot);
+
+  void OnExtensionDone(const platform::MSG& msg);
+
+  // Completion bookkeeping, shared with the page-engine hook.
+  bool Awaits(int32_t slot, TCompletionKind kind) const;
+  void SetAwaiting(int32_t slot, TCompletionKind kind);
+
+  // The slot's connection object when slot is 1..MaxSockets and has one.
+  TSock* Slot(int32_t slot) const;
+
+  void Log(int32_t slot, std::string_view text) const;
+  void ShowRow(int32_t entry) const;
+
+  THTTP& Http;
+  TExtensionCache& Cache;
+
+ private:
+  // The writable buffers handed to the library as output file name and
+  // request text. They live as long as this object, so a library that
+  // finishes later may still write into them.
+  void FillBuffers(int32_t slot);
+  void TakeBuffers(int32_t slot);
+  void FinishCall(int32_t slot, int32_t entry);
+
+  TCompletionKind awaiting_[kMaxSlots + 1] = {};
+  char file_buf_[kMaxSlots + 1][256] = {};
+  char request_buf_[kMaxSlots + 1][256] = {};
+};
