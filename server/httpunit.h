@@ -3,6 +3,11 @@
 // index 0 unused). The interface library reads this object in place through
 // the reference it is given at attach, so this is the one declaration both
 // modules compile.
+//
+// The slot records live in httpunit.cpp; the connection state machine, which
+// calls the interface library's exports, in httpconn.cpp (with
+// fileresolve.cpp and httpreply.cpp), so a program that links it links
+// libtandrel.so too.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +25,33 @@ using THttpLogProc = std::function<void(int32_t slot, int32_t socket, std::strin
 using TRequestShownProc =
     std::function<void(int32_t slot, std::string_view peer, uint8_t method, std::string_view url)>;
 using TExtensionRowProc = std::function<void(int32_t cache_slot)>;
+// One request for the statistics: with_user is 1 when it came with a valid
+// user, else 0; requests is 1.
+using TStatSampleProc = std::function<void(int32_t with_user, int32_t requests)>;
+
+class THTTP;
+
+// The engine's calls into outside code: extension libraries ("$" URLs and
+// POST bodies) and the page engine. The units that make these calls install
+// them in THTTP::OutsideCalls; while none are installed, a "$" URL and a
+// POST are answered 404 and HTML pages are sent as they are.
+class TOutsideCalls {
+ public:
+  virtual ~TOutsideCalls() = default;
+  // MAKEPAGE for a GET or HEAD of a "$" URL: an HTTP status, or 2 when the
+  // call finishes later (the slot then waits in csWaiting).
+  virtual int32_t CallExtensionPage(THTTP& engine, int32_t slot, int32_t socket, bool in_request) = 0;
+  // POSTBEGIN: true when the library takes the body.
+  virtual bool CallPostBegin(THTTP& engine, int32_t slot, int32_t socket, bool in_request) = 0;
+  // POSTRESUME with the bytes in the input FIFO; done is set when the body
+  // is complete.
+  virtual void CallPostResume(THTTP& engine, int32_t slot, bool& done) = 0;
+  // POSTEND: an HTTP status, or 2 when the call finishes later.
+  virtual int32_t CallPostEnd(THTTP& engine, int32_t slot) = 0;
+  // The page engine for a 200 "text/html" answer: true when it runs in the
+  // background (the slot then waits in csWaiting).
+  virtual bool RunEngine(THTTP& engine, int32_t slot) = 0;
+};
 
 class THTTP : public TServer {
  public:
@@ -49,10 +81,40 @@ class THTTP : public TServer {
   ShortString DataDir{};
   ShortString DbDir{};
 
+  // Set by the console's start; each may be empty.
+  TStatSampleProc HitsSampleProc;    // every request whose header was read
+  TStatSampleProc LoginsSampleProc;  // every client newly seen in its realm
+  // Whether the console's on-screen log is on (header lines are then logged
+  // when [Log] Headers says so). Empty: off.
+  std::function<bool()> LogToWindowProc;
+  TOutsideCalls* OutsideCalls = nullptr;
+
   void ReadHomeDir(int32_t slot, ShortString& out) const { out = HomeDir.view(); }
   void SetHomeDir(int32_t slot, std::string_view dir) { HomeDir = dir; }
   int32_t NextRunFileNumber(int32_t slot) { return RunFileCounter[slot]++; }
   void DeleteRunFiles(int32_t slot);
+
+  // Drives the slot's request from its first byte to the end of its answer:
+  // reads the header, authenticates, dispatches, writes the header and the
+  // access-log line, then sends. Runs every state it can in one call; a
+  // state that waits for the network or outside code stays set for the next
+  // event. Slots outside 1..MaxSockets are ignored.
+  void ProcessConnection(int32_t slot);
+
+  // File resolution and the access check for a GET or HEAD of a file:
+  // sets the reply's FileName and Status (200, 401 or 404) and the working
+  // URL Request.
+  void ResolveFile(int32_t slot);
+
+  // One line to the engine's log, for the slot and its socket. Control
+  // characters are written as %XX.
+  void EngineLog(int32_t slot, std::string_view text);
+
+ private:
+  void BeginRequest(int32_t slot);
+  bool RealmRefuses(int32_t slot);
+  void AnswerBadRequest(int32_t slot, const char* reason);
+  void EndAfterHeader(int32_t slot);
 };
 
 void InitSlotRecord(TRequestRecord& rec, THTTP* engine, int32_t slot);
