@@ -1,0 +1,266 @@
+// A test site: a program directory with settings, pages and security
+// tables, the test server started on it as a process of its own, and a raw
+// HTTP client over loopback.
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "foundation/security.h"
+#include "foundation/securitystore.h"
+#include "platform/dbtables.h"
+
+namespace e2e {
+
+// The frozen clock of every test server, and how its access lines show it.
+inline constexpr char kClock[] = "2026-12-09 10:00:00";
+inline constexpr char kStamp[] = "[09/Dec/2026:10:00:00]";
+
+inline constexpr char kServerLine[] = "Server: Halvorine/2.41\r\n";
+
+inline int FreePort() {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  ::close(s);
+  return ntohs(a.sin_port);
+}
+
+inline std::string Upper(std::string s) {
+  UpcaseShortString(s);
+  return s;
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+inline void WriteFile(const std::string& path, const std::string& text) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+// "user:password" in Base64, as a client sends Basic credentials.
+inline std::string Base64(const std::string& text) {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  std::size_t i = 0;
+  for (; i + 2 < text.size(); i += 3) {
+    uint32_t v = (uint8_t(text[i]) << 16) | (uint8_t(text[i + 1]) << 8) | uint8_t(text[i + 2]);
+    for (int k = 3; k >= 0; --k) out += kAlphabet[(v >> (6 * k)) & 63];
+  }
+  if (i + 1 == text.size()) {
+    uint32_t v = uint8_t(text[i]) << 16;
+    out += kAlphabet[(v >> 18) & 63];
+    out += kAlphabet[(v >> 12) & 63];
+    out += "==";
+  } else if (i + 2 == text.size()) {
+    uint32_t v = (uint8_t(text[i]) << 16) | (uint8_t(text[i + 1]) << 8);
+    out += kAlphabet[(v >> 18) & 63];
+    out += kAlphabet[(v >> 12) & 63];
+    out += kAlphabet[(v >> 6) & 63];
+    out += '=';
+  }
+  return out;
+}
+
+inline std::string AuthLine(const std::string& user, const std::string& password) {
+  return "Authorization: Basic " + Base64(user + ":" + password) + "\r\n";
+}
+
+// The whole answer the server gives to the raw request, until it closes.
+// from: the loopback address the client connects from.
+inline std::string Exchange(int port, const std::string& request, const char* from = "127.0.0.1",
+                            int timeout_ms = 10000) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  timeval tv{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  inet_pton(AF_INET, from, &local.sin_addr);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    ::close(fd);
+    return "(bind failed)";
+  }
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(fd);
+    return "(connect failed)";
+  }
+  std::size_t sent = 0;
+  while (sent < request.size()) {
+    ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) break;
+    sent += static_cast<std::size_t>(n);
+  }
+  std::string out;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) {
+      if (n < 0 && errno == EAGAIN) out += "(timeout)";
+      break;
+    }
+    out.append(buf, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return out;
+}
+
+inline std::string Ok(const std::string& type, const std::string& body) {
+  return "HTTP/1.0 200 OK\r\n" + std::string(kServerLine) + "Content-type: " + type +
+         "\r\nContent-length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+inline std::string OkHeader(const std::string& type, std::size_t length) {
+  return "HTTP/1.0 200 OK\r\n" + std::string(kServerLine) + "Content-type: " + type +
+         "\r\nContent-length: " + std::to_string(length) + "\r\n\r\n";
+}
+inline std::string Error(int code, const std::string& reason) {
+  std::string status = std::to_string(code) + " " + reason;
+  std::string auth = code == 401 ? "WWW-Authenticate: Basic realm=\"Halvorine\"\r\n" : "";
+  return "HTTP/1.0 " + status + "\r\n" + kServerLine + auth + "Content-type: text/html\r\n\r\n<h1>" + status +
+         "</h1>\r\n";
+}
+
+class Site : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/halv-e2e-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    prog_ = root_ + "/prog/";
+    home_ = prog_ + "HTDocs/";
+    port_ = FreePort();
+    for (const char* d : {"HTDocs", "Temp", "Logs", "Data", "Images"}) std::filesystem::create_directories(prog_ + d);
+    WriteFile(prog_ + "MIME.INI", "[MimeTypes]\r\nhtml=text/html\r\nhtm=text/html\r\ntxt=text/plain\r\n");
+    ini_extra_.clear();
+    CreateSecurityTables(prog_ + "Data");
+    Sql("GROUPS", "INSERT INTO GROUPS VALUES ('STAFF', 'Staff');");
+    AddUser("ann", "secret", "Staff");
+    AddUser("bob", "hunter2", "");
+  }
+
+  void TearDown() override {
+    Stop();
+    if (!HasFailure()) {
+      std::error_code ec;
+      std::filesystem::remove_all(root_, ec);
+    } else {
+      std::fprintf(stderr, "site kept in %s\n", root_.c_str());
+    }
+  }
+
+  void Sql(const std::string& table, const std::string& sql) {
+    platform::ExecuteSql(prog_ + "Data/" + table + ".db", sql, false);
+  }
+  void AddUser(const std::string& login, const std::string& password, const std::string& groups) {
+    auto hash = static_cast<int32_t>(PasswordHash(Upper(password)));
+    std::string blob = groups.empty() ? "CAST('' AS BLOB)" : "CAST('" + groups + "' || char(13) AS BLOB)";
+    Sql("USERS", "INSERT INTO USERS VALUES ('" + Upper(login) + "', '" + login + "', " + std::to_string(hash) +
+                     ", " + blob + ");");
+  }
+  // A rule of module SERVER, action GET, for a directory (with its "/").
+  void AddRule(const std::string& dir, const std::string& enforce, const std::string& groups = "",
+               const std::string& ipaction = "I") {
+    std::string blob = groups.empty() ? "CAST('' AS BLOB)" : "CAST('" + groups + "' || char(13) AS BLOB)";
+    Sql("ACCESS", "INSERT INTO ACCESS VALUES ('SERVER', '" + Upper(dir) + "', 'GET', '" + ipaction + "', '" +
+                      enforce + "', " + blob + ", CAST('' AS BLOB), CAST('' AS BLOB));");
+  }
+
+  void WriteIni() {
+    WriteFile(prog_ + "KORRIDAN.INI",
+              "[Network]\r\nAddress=127.0.0.1\r\nPort=" + std::to_string(port_) +
+                  "\r\nMaxSockets=4\r\nBacklog=16\r\n"
+                  "[Directories]\r\nHomeDir=" + home_ + "\r\nTempDir=" + prog_ + "Temp/\r\nLogsDir=" + prog_ +
+                  "Logs/\r\n" + ini_directories_ +
+                  "[Log]\r\nDoAccess=1\r\nLocal=1\r\n"
+                  "[Aliases]\r\nPICS=" + prog_ + "Images/\r\n" + ini_extra_);
+  }
+
+  void Start() {
+    WriteIni();
+    // A log left by an earlier start must not pass for this one's "READY".
+    std::filesystem::remove(prog_ + "server.log");
+    pid_ = fork();
+    if (pid_ == 0) {
+      setenv("HALVORINE_REGISTRY", (root_ + "/registry").c_str(), 1);
+      setenv("HALVORINE_CLOCK", kClock, 1);
+      int out = ::open((prog_ + "server.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      int err = ::open((prog_ + "server.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(out, 1);
+      dup2(err, 2);
+      execl(TESTSERVER_PATH, "testserver", prog_.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    ASSERT_GT(pid_, 0);
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (ReadFile(prog_ + "server.log").find("READY ") == std::string::npos) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        FAIL() << "the test server ended at start: " << ReadFile(prog_ + "server.err");
+      }
+      ASSERT_LT(std::chrono::steady_clock::now(), until) << "the test server did not get ready";
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+
+  // Stops the server with SIGTERM; it must end with 0.
+  void Stop() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "exit status " << status << "; stderr: " << ReadFile(prog_ + "server.err");
+  }
+
+  std::string Get(const std::string& request, const char* from = "127.0.0.1") {
+    return Exchange(port_, request, from);
+  }
+
+  std::string AccessLog() { return ReadFile(prog_ + "Logs/ACCESS.LOG"); }
+  // The access line one request from 127.0.0.1 writes.
+  static std::string Line(const std::string& user, const std::string& request_line, int status, std::size_t length,
+                          const std::string& client = "127.0.0.1") {
+    return client + " - " + (user.empty() ? "-" : user) + " " + kStamp + " \"" + request_line + "\" " +
+           std::to_string(status) + " " + std::to_string(length) + "\r\n";
+  }
+  std::string ServerLog() { return ReadFile(prog_ + "server.log"); }
+
+  std::string root_, prog_, home_;
+  std::string ini_extra_;        // further sections
+  std::string ini_directories_;  // further lines of [Directories]
+  int port_ = 0;
+  pid_t pid_ = -1;
+};
+
+}  // namespace e2e
