@@ -1,0 +1,15 @@
+#include "platform/ui/timer.h"
+
+namespace platform::ui {
+
+Timer::Timer(Component* owner, std::string name) : Component(owner, std::move(name)) {}
+
+void Timer::SetOnTimer(NotifyEvent handler) {
+  if (!handler) {
+    timer_.SetOnTimer(nullptr);
+    return;
+  }
+  timer_.SetOnTimer([this, handler = std::move(handler)] { handler(*this); });
+}
+
+}  // namespace platform::ui
