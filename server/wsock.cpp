@@ -64,9 +64,12 @@ void WinsockCleanup() {
 }
 
 namespace {
+// A zero-terminated text of a fixed field, cut to a short string's 255.
 template <size_t N>
 std::string FixedText(const char (&text)[N]) {
-  return ShortString(std::string_view(text, strnlen(text, N))).str();
+  std::string s(text, strnlen(text, N));
+  if (s.size() > ShortString::kMax) s.resize(ShortString::kMax);
+  return s;
 }
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <future>
@@ -235,16 +236,22 @@ TEST_F(WSock, IdleOverDaysStillTimesOut) {
 
 TEST_F(WSock, GracefulStopWaitsForARunningSend) {
   Start(2);
-  std::string path = MakeFile("big", 4 << 20);
+  // Larger than the loopback buffers, and the client reads only once the
+  // stop has begun, so the send is surely still running then.
+  const size_t size = size_t{16} << 20;
+  std::string path = MakeFile("big", size);
+  std::atomic<bool> stopping{false};
   auto reader = std::async(std::launch::async, [&] {
-    Client c(port, 20000);
+    Client c(port, 30000);
     c.Send("FILE " + path + "\n");
-    return c.ReadAll(1);
+    while (!stopping) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return c.ReadAll();
   });
-  ASSERT_TRUE(PumpUntil([&] { return server->accepted == 1 && Slot(1).FileInProgress; }));
+  ASSERT_TRUE(PumpUntil([&] { return server->accepted == 1 && Slot(1).FileInProgress; }, 20000));
+  stopping = true;
   server->srv.Stop(false);
   EXPECT_FALSE(ServerListening);
-  EXPECT_EQ(reader.get().size(), size_t{4} << 20);
+  EXPECT_EQ(reader.get().size(), size);
   EXPECT_FALSE(Slot(1).Connected);
 }
 
