@@ -182,11 +182,11 @@ int32_t TEngineHook::RunPageForEngine(std::string_view parameter, int32_t slot, 
   std::string name = ExtensionLibraryName(parameter);
   Http.ExtensionName[slot] = name;
   int32_t entry = 0;
-  if (!Calls.Cache.Acquire(name, entry)) return 404;
-  TMakePage make_page = Calls.Cache.Entry(entry).MakePage;
+  TExtensionSlot found;
+  if (!Calls.Cache.Acquire(name, entry, &found)) return 404;
+  TMakePage make_page = found.MakePage;
   if (!make_page) {
-    Calls.Cache.Release(entry);
-    ShowRowFromAnyThread(entry);
+    if (int32_t now = Calls.Cache.Finish(name, false, false)) ShowRowFromAnyThread(now);
     return 404;
   }
   char param_buf[256];
@@ -204,8 +204,8 @@ int32_t TEngineHook::RunPageForEngine(std::string_view parameter, int32_t slot, 
   if (!was_busy) c->MarkIdle();
   // A library that goes on in its own thread here gets no completion; its
   // use is kept so that it is never unloaded under that thread.
-  if (r != 2) Calls.Cache.Release(entry);
-  ShowRowFromAnyThread(entry);
+  if (r != 2) entry = Calls.Cache.Finish(name, false, false);
+  if (entry) ShowRowFromAnyThread(entry);
   c->Info.CallContext = saved_context;
   return ExtensionResultStatus(r);
 }

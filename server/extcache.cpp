@@ -64,7 +64,7 @@ void TExtensionCache::FreeEntryLocked(int32_t entry) {
   std::memset(static_cast<void*>(&s), 0, sizeof s);
 }
 
-bool TExtensionCache::Acquire(std::string_view name, int32_t& entry) {
+bool TExtensionCache::Acquire(std::string_view name, int32_t& entry, TExtensionSlot* found) {
   if (!IsPlainExtensionName(name)) return false;
   std::string upper = UpperName(name);
   std::string load_error;
@@ -106,6 +106,7 @@ bool TExtensionCache::Acquire(std::string_view name, int32_t& entry) {
       ++slots_[n].InUse;
       ++slots_[n].Hits;
       entry = n;
+      if (found) *found = slots_[n];
       return true;
     }
   }
@@ -153,6 +154,19 @@ void TExtensionCache::Release(int32_t entry) {
   TExtensionSlot& s = slots_[entry];
   if (s.InUse > 0) --s.InUse;
   if (s.InUse == 0 && s.UnloadPending) FreeEntryLocked(entry);
+}
+
+int32_t TExtensionCache::Finish(std::string_view name, bool count_thread, bool unload) {
+  std::string upper = UpperName(name);
+  std::lock_guard<std::mutex> guard(lock_);
+  int32_t n = FindLocked(upper);
+  if (n == 0) return 0;
+  TExtensionSlot& s = slots_[n];
+  if (count_thread) ++s.Threads;
+  if (s.InUse > 0) --s.InUse;
+  if (unload) s.UnloadPending = true;
+  if (s.InUse == 0 && s.UnloadPending) FreeEntryLocked(n);
+  return n;
 }
 
 void TExtensionCache::CountThread(int32_t entry) {

@@ -65,11 +65,22 @@ class TExtensionCache {
   void Clear();
 
   // Finds or loads the library and counts a use and a hit; entry gets its
-  // number. False, with entry untouched, for a name that is not plain, a
-  // file that does not exist in the current directory, a full table with no
-  // idle entry, or a library the loader refuses (then a message box
+  // number, and found (when given) a copy of the entry taken under the same
+  // lock. False, with entry untouched, for a name that is not plain, a file
+  // that does not exist in the current directory, a full table with no idle
+  // entry, or a library the loader refuses (then a message box
   // "LoadLibrary Error: " + the loader's text, and the entry stays free).
-  bool Acquire(std::string_view name, int32_t& entry);
+  //
+  // An entry's number changes when an older entry is evicted (the entries
+  // behind it move down), which another thread may do at any time. A caller
+  // that holds a use across a call therefore ends it with Finish, by name.
+  bool Acquire(std::string_view name, int32_t& entry, TExtensionSlot* found = nullptr);
+
+  // The end of a use, by the library's name: counts a completed thread when
+  // asked, releases the use, then unloads the library when asked (at once
+  // when that was its last use, otherwise at its last release). Returns the
+  // entry's number at that moment, 0 when the name is not in the table.
+  int32_t Finish(std::string_view name, bool count_thread, bool unload);
 
   // The entry holding that name (compared upper-cased), 0 when none.
   int32_t Find(std::string_view name);

@@ -58,7 +58,7 @@ void TExtensionCalls::ShowRow(int32_t entry) const {
   if (Http.ExtensionRowProc) Http.ExtensionRowProc(entry);
 }
 
-void TExtensionCalls::FillBuffers(int32_t slot) {
+void TExtensionCalls::FillCallBuffers(int32_t slot) {
   PutBuffer(file_buf_[slot], Http.Replies[slot].FileName.view());
   PutBuffer(request_buf_[slot], Http.Requests[slot].Request.view());
 }
@@ -71,12 +71,13 @@ void TExtensionCalls::TakeBuffers(int32_t slot) {
   if (TSock* c = Slot(slot)) c->FileName = Http.Replies[slot].FileName.view();
 }
 
-// The end of a call that did not go on in the background: the library's
-// use is released, and it is unloaded when it asked for that.
-void TExtensionCalls::FinishCall(int32_t slot, int32_t entry) {
-  Cache.Release(entry);
-  if (TSock* c = Slot(slot); c && c->Info.UnloadAfterCall == 1) Cache.Unload(entry);
-  ShowRow(entry);
+// The end of a call: the library's use is released, and it is unloaded
+// when it asked for that. By name, since the entry may have moved while
+// the library ran.
+void TExtensionCalls::FinishCall(int32_t slot, std::string_view name, bool count_thread) {
+  TSock* c = Slot(slot);
+  bool unload = c && c->Info.UnloadAfterCall == 1;
+  if (int32_t entry = Cache.Finish(name, count_thread, unload)) ShowRow(entry);
 }
 
 int32_t TExtensionCalls::CallExtensionPage(int32_t slot, int32_t socket, bool in_request) {
@@ -86,14 +87,14 @@ int32_t TExtensionCalls::CallExtensionPage(int32_t slot, int32_t socket, bool in
   Http.ExtensionName[slot] = name;
   Log(slot, "Calling " + name + " - " + Http.Requests[slot].Request.str());
   int32_t entry = 0;
-  if (!Cache.Acquire(name, entry)) return 404;
-  TMakePage make_page = Cache.Entry(entry).MakePage;
+  TExtensionSlot found;
+  if (!Cache.Acquire(name, entry, &found)) return 404;
+  TMakePage make_page = found.MakePage;
   if (!make_page) {
-    Cache.Release(entry);
-    ShowRow(entry);
+    if (int32_t now = Cache.Finish(name, false, false)) ShowRow(now);
     return 404;
   }
-  FillBuffers(slot);
+  FillCallBuffers(slot);
   // A page left from an earlier client of this slot must never be sent.
   platform::DeleteFile(ExtensionOutputName(slot));
   ShowRow(entry);
@@ -111,7 +112,7 @@ int32_t TExtensionCalls::CallExtensionPage(int32_t slot, int32_t socket, bool in
   SetAwaiting(slot, ckNone);
   TakeBuffers(slot);
   c->MarkIdle();
-  FinishCall(slot, entry);
+  FinishCall(slot, name, false);
   return ExtensionResultStatus(r);
 }
 
@@ -125,14 +126,14 @@ bool TExtensionCalls::CallPostBegin(int32_t slot, int32_t socket, bool in_reques
   Log(slot, "Calling " + name + " - " + Http.Requests[slot].Request.str());
   Log(slot, "File In " + Http.Replies[slot].FileName.str());
   int32_t entry = 0;
-  if (!Cache.Acquire(name, entry)) return false;
-  TPostBegin post_begin = Cache.Entry(entry).PostBegin;
+  TExtensionSlot found;
+  if (!Cache.Acquire(name, entry, &found)) return false;
+  TPostBegin post_begin = found.PostBegin;
   if (!post_begin) {
-    Cache.Release(entry);
-    ShowRow(entry);
+    if (int32_t now = Cache.Finish(name, false, false)) ShowRow(now);
     return false;
   }
-  FillBuffers(slot);
+  FillCallBuffers(slot);
   platform::DeleteFile(ExtensionOutputName(slot));
   ShowRow(entry);
   c->Info.CallContext = 0;
@@ -190,14 +191,12 @@ int32_t TExtensionCalls::CallPostEnd(int32_t slot) {
   if (!c) return 404;
   Log(slot, "PostEnd");
   if (!Http.PostInProgress[slot]) return 404;
+  std::string name = Http.ExtensionName[slot].str();
   int32_t entry = 0;
-  TPostEnd post_end = Cache.PostEnd(Http.ExtensionName[slot].view(), entry);
+  TPostEnd post_end = Cache.PostEnd(name, entry);
   if (!post_end) {
     // The use POSTBEGIN's call counted goes with the POST.
-    if (entry) {
-      Cache.Release(entry);
-      ShowRow(entry);
-    }
+    if (int32_t now = Cache.Finish(name, false, false)) ShowRow(now);
     Http.PostInProgress[slot] = 0;
     return 404;
   }
@@ -213,7 +212,7 @@ int32_t TExtensionCalls::CallPostEnd(int32_t slot) {
   } else {
     c->MarkIdle();
     TakeBuffers(slot);
-    FinishCall(slot, entry);
+    FinishCall(slot, name, false);
   }
   Log(slot, "File Out " + Http.Replies[slot].FileName.str());
   Http.PostInProgress[slot] = 0;
@@ -241,12 +240,10 @@ void TExtensionCalls::OnExtensionDone(const platform::MSG& msg) {
   Http.Replies[slot].Status = ExtensionResultStatus(result);
   c->AwaitingCompletion = false;
   SetAwaiting(slot, ckNone);
-  int32_t entry = Http.ExtensionSlot[slot];
   Http.ExtensionSlot[slot] = 0;
-  Cache.CountThread(entry);
   Http.ConnState[slot] = csServe;
   TakeBuffers(slot);
-  FinishCall(slot, entry);
+  FinishCall(slot, Http.ExtensionName[slot].view(), true);
   c->MarkIdle();
   if (Http.Replies[slot].Status == 200 && !platform::FileExists(Http.Replies[slot].FileName.str()))
     Http.Replies[slot].Status = 404;

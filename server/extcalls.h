@@ -77,6 +77,10 @@ class TExtensionCalls {
   // The slot's connection object when slot is 1..MaxSockets and has one.
   TSock* Slot(int32_t slot) const;
 
+  // Copies the slot's FileName and Request into the library buffers, as
+  // every call does before it enters the library.
+  void FillCallBuffers(int32_t slot);
+
   void Log(int32_t slot, std::string_view text) const;
   void ShowRow(int32_t entry) const;
 
@@ -87,9 +91,8 @@ class TExtensionCalls {
   // The writable buffers handed to the library as output file name and
   // request text. They live as long as this object, so a library that
   // finishes later may still write into them.
-  void FillBuffers(int32_t slot);
   void TakeBuffers(int32_t slot);
-  void FinishCall(int32_t slot, int32_t entry);
+  void FinishCall(int32_t slot, std::string_view name, bool count_thread);
 
   TCompletionKind awaiting_[kMaxSlots + 1] = {};
   char file_buf_[kMaxSlots + 1][256] = {};
