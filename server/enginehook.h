@@ -111,3 +111,26 @@ class TEngineHook {
 };
 
 extern std::atomic<TEngineHook*> ActiveEngineHook;
+
+// The engine's calls into outside code as the state machine makes them
+// (THTTP::OutsideCalls): the extension calls and the page-engine hook of
+// one engine, with its continuations bound to the engine's own state
+// machine and disconnect event. HandleMessage takes the completion and row
+// messages of the engine's window; false for any other message.
+// Defined beside the engine's start (httpstart.cpp), since it runs the
+// state machine, which links the interface library.
+class TOutsideLibraries : public TOutsideCalls {
+ public:
+  explicit TOutsideLibraries(THTTP& http, TExtensionCache& cache = ExtensionCache);
+
+  int32_t CallExtensionPage(THTTP& engine, int32_t slot, int32_t socket, bool in_request) override;
+  bool CallPostBegin(THTTP& engine, int32_t slot, int32_t socket, bool in_request) override;
+  void CallPostResume(THTTP& engine, int32_t slot, bool& done) override;
+  int32_t CallPostEnd(THTTP& engine, int32_t slot) override;
+  bool RunEngine(THTTP& engine, int32_t slot) override;
+
+  bool HandleMessage(const platform::MSG& msg);
+
+  TExtensionCalls Calls;
+  TEngineHook Engine;
+};

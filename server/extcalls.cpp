@@ -43,6 +43,10 @@ bool TExtensionCalls::Awaits(int32_t slot, TCompletionKind kind) const {
   return c && c->AwaitingCompletion && awaiting_[slot] == kind;
 }
 
+TCompletionKind TExtensionCalls::AwaitedKind(int32_t slot) const {
+  return slot >= 1 && slot <= kMaxSlots ? awaiting_[slot] : ckNone;
+}
+
 void TExtensionCalls::SetAwaiting(int32_t slot, TCompletionKind kind) {
   if (slot < 1 || slot > kMaxSlots) return;
   awaiting_[slot] = kind;

@@ -73,6 +73,8 @@ class TExtensionCalls {
   // Completion bookkeeping, shared with the page-engine hook.
   bool Awaits(int32_t slot, TCompletionKind kind) const;
   void SetAwaiting(int32_t slot, TCompletionKind kind);
+  // What the slot last waited for, even after an abort gave up waiting.
+  TCompletionKind AwaitedKind(int32_t slot) const;
 
   // The slot's connection object when slot is 1..MaxSockets and has one.
   TSock* Slot(int32_t slot) const;

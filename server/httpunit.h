@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string_view>
 
 #include "foundation/shortstring.h"
@@ -30,6 +31,8 @@ using TExtensionRowProc = std::function<void(int32_t cache_slot)>;
 using TStatSampleProc = std::function<void(int32_t with_user, int32_t requests)>;
 
 class THTTP;
+class TOutsideLibraries;
+class TEventLog;
 
 // The engine's calls into outside code: extension libraries ("$" URLs and
 // POST bodies) and the page engine. The units that make these calls install
@@ -89,6 +92,28 @@ class THTTP : public TServer {
   std::function<bool()> LogToWindowProc;
   TOutsideCalls* OutsideCalls = nullptr;
 
+  // The console's variable that holds this engine: the interface library
+  // is attached to it at start and reads the engine through it. Null: the
+  // library is not attached.
+  THTTP** ConsoleField = nullptr;
+  // Switches the console's timers on at start and off at stop; may be empty.
+  std::function<void(bool enabled)> TimersProc;
+  // The extension libraries and the page engine, made by the first Start
+  // and kept for the engine's life (a library that finishes late may still
+  // write into the buffers it was given).
+  std::shared_ptr<TOutsideLibraries> Outside;
+
+  // Brings the engine up: listening, the page engine MORVEX32.DLL, the
+  // extension cache, the logs, the slot records, the interface library,
+  // the event log and the template descriptor. A start that cannot listen
+  // undoes what it did and returns false, leaving the engine stopped.
+  // Defined in httpstart.cpp (it links the interface library).
+  bool Start(THttpLogProc log, TRequestShownProc shown, TExtensionRowProc row, int32_t slots, int32_t backlog);
+  // Takes it down in reverse: mode 0 lets running connections finish, 1
+  // aborts them. Only while listening; a stop asked for during a stop (an
+  // exit from the stop's own message loop) does nothing.
+  void Stop(int32_t mode);
+
   void ReadHomeDir(int32_t slot, ShortString& out) const { out = HomeDir.view(); }
   void SetHomeDir(int32_t slot, std::string_view dir) { HomeDir = dir; }
   int32_t NextRunFileNumber(int32_t slot) { return RunFileCounter[slot]++; }
@@ -115,6 +140,9 @@ class THTTP : public TServer {
   bool RealmRefuses(int32_t slot);
   void AnswerBadRequest(int32_t slot, const char* reason);
   void EndAfterHeader(int32_t slot);
+
+  std::shared_ptr<TEventLog> event_log_;
+  bool stopping_ = false;
 };
 
 void InitSlotRecord(TRequestRecord& rec, THTTP* engine, int32_t slot);
