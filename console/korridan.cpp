@@ -1,0 +1,91 @@
+// korridan: the web server program.
+//
+//   korridan [--headless] [--commands]
+//
+// KORRIDAN.INI and MIME.INI are read beside the executable; STATS.DAT and
+// malloc.log lie in the current directory. --headless runs without a
+// window, as does a start with no display; the log window then goes to
+// standard output and message boxes to standard error (console/headless.h
+// has the line format). --commands reads the operator's commands from
+// standard input (same header). SIGTERM and SIGINT close the main window as
+// its close box does; SIGHUP cycles the log files. The exit code is 0 once
+// the main window has closed.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "console/about.h"
+#include "console/app.h"
+#include "console/headless.h"
+#include "console/stopserver.h"
+#include "foundation/allocguard.h"
+#include "foundation/securitystore.h"
+#include "foundation/serverconfig.h"
+#include "foundation/settings.h"
+#include "platform/crossproc.h"
+#include "platform/files.h"
+#include "platform/ui/application.h"
+#include "platform/ui/component.h"
+#include "server/wsock.h"
+
+namespace {
+
+int Usage() {
+  std::fprintf(stderr, "usage: korridan [--headless] [--commands]\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool headless = false;
+  bool commands = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--headless") == 0)
+      headless = true;
+    else if (std::strcmp(argv[i], "--commands") == 0)
+      commands = true;
+    else
+      return Usage();
+  }
+  if (!headless && !NoDisplay()) {
+    // There is no window front end in this build.
+    std::fprintf(stderr, "korridan: no window front end; running headless\n");
+  }
+  headless = true;
+
+  OpenConfigFiles();
+  SecurityStoreInit();
+  SetAllocationContext("Halvorine");
+
+  {
+    platform::ui::Application application;
+    std::unique_ptr<THeadlessConsole> console;
+    if (headless) console = std::make_unique<THeadlessConsole>();
+
+    Splash = new TAbout(nullptr);
+    Splash->SetName("Splash");
+    Splash->FinishCreate();
+    if (ConfigIni->ReadBool(settings::kGeneral, settings::kSplashScreen, settings::mainwindow::kSplashScreen))
+      Splash->ShowSplash();
+
+    application.SetTitle(kStoppedCaption);
+    App = application.CreateForm<TApp>();
+    App->Headless = headless;
+    StopServerForm = application.CreateForm<TStopServerForm>(App->HTTP);
+    AboutBox = application.CreateForm<TAbout>();
+    platform::SetHandleCount(512);
+
+    platform::RouteSignalsTo(App->Handle());
+    if (console && commands) console->ReadCommands(STDIN_FILENO);
+    application.Run();
+    platform::RouteSignalsTo(0);
+
+    if (Splash) platform::ui::Free(Splash);
+    console.reset();
+  }
+  WinsockCleanup();
+  return 0;
+}
