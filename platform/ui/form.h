@@ -85,7 +85,8 @@ class Form : public Control {
   Rect NormalBounds() const { return window_state_ == WindowState::Normal ? BoundsRect() : normal_bounds_; }
 
   // Showing and hiding fire OnShow and OnHide; hiding first takes the focus
-  // from the active control, so it sees its exit.
+  // from the active control, so it sees its exit. Hiding a modal form ends
+  // its modal showing (mrCancel unless a result is set).
   void SetVisible(bool visible) override;
   // Shows the form and runs a modal loop (other forms disabled meanwhile)
   // until the modal result is non-zero and OnClose lets it close; returns
