@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <thread>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -78,6 +79,9 @@ struct Loop {
 
   std::atomic<int> held_depth{0};
   int wake_fd = -1;
+  // The thread that last took messages. Its own posts need no wake-up: it
+  // is running, and it looks at the queue before it waits again.
+  std::atomic<std::thread::id> pumper{};
 
   std::mutex report_mu;
   std::function<void(const std::string&)> report;
@@ -202,6 +206,7 @@ int MsUntilNextTimer(const Filter& f) {
 
 // Blocks until a message the filter takes is there, and removes it.
 void Wait(MSG& msg, const Filter& f) {
+  L().pumper.store(std::this_thread::get_id(), std::memory_order_relaxed);
   for (;;) {
     PollOnce(0);
     if (Take(msg, f, true)) return;
@@ -259,7 +264,7 @@ bool PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (hwnd == 0 || l.windows.count(hwnd) == 0) return false;
     l.queue.push_back(MSG{hwnd, message, wParam, lParam});
   }
-  Wake(l);
+  if (l.pumper.load(std::memory_order_relaxed) != std::this_thread::get_id()) Wake(l);
   return true;
 }
 
@@ -269,6 +274,7 @@ bool GetMessage(MSG& msg) {
 }
 
 bool PeekMessage(MSG& msg, HWND hwnd, UINT min, UINT max, UINT removeFlag) {
+  L().pumper.store(std::this_thread::get_id(), std::memory_order_relaxed);
   PollOnce(0);
   return Take(msg, Filter{hwnd, min, max, false}, (removeFlag & PM_REMOVE) != 0);
 }

@@ -3,11 +3,15 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <unordered_map>
 
 #include "platform/files.h"
 
@@ -102,9 +106,63 @@ std::optional<std::pair<size_t, size_t>> FindSection(const std::vector<Line>& li
   return std::nullopt;
 }
 
-std::vector<Line> Load(const std::string& path) {
-  std::optional<std::string> data = ReadWholeFile(path);
-  return data ? Parse(*data) : std::vector<Line>{};
+// Readers keep the parsed lines of each file, keyed by what identifies one
+// state of the file: device, inode, size and change times. A write by any
+// process replaces the file (new inode) or at least changes its times, so a
+// read never sees a stale value; an unchanged file costs one fstat.
+struct CachedFile {
+  dev_t dev;
+  ino_t ino;
+  off_t size;
+  timespec mtime;
+  timespec ctime;
+  std::shared_ptr<const std::vector<Line>> lines;
+};
+
+bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+std::mutex cache_mutex;
+std::unordered_map<std::string, CachedFile> cache;
+constexpr size_t kCacheLimit = 64;
+
+std::shared_ptr<const std::vector<Line>> Load(const std::string& path) {
+  static const auto empty = std::make_shared<const std::vector<Line>>();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return empty;
+  struct stat st{};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return empty;
+  }
+  {
+    std::lock_guard<std::mutex> lock(cache_mutex);
+    auto it = cache.find(path);
+    if (it != cache.end() && it->second.dev == st.st_dev && it->second.ino == st.st_ino &&
+        it->second.size == st.st_size && SameTime(it->second.mtime, st.st_mtim) &&
+        SameTime(it->second.ctime, st.st_ctim)) {
+      ::close(fd);
+      return it->second.lines;
+    }
+  }
+  std::string data;
+  char buf[65536];
+  ssize_t n;
+  while ((n = ::read(fd, buf, sizeof buf)) > 0) data.append(buf, static_cast<size_t>(n));
+  ::close(fd);
+  if (n < 0) return empty;
+  auto lines = std::make_shared<const std::vector<Line>>(Parse(data));
+  // Only a whole read of the state fstat saw is kept, and only once the file
+  // has been still for a while: file times tick coarsely, so a file changed
+  // in place twice within one tick would otherwise look unchanged.
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  bool settled = now.tv_sec - st.st_mtim.tv_sec > 2 && now.tv_sec - st.st_ctim.tv_sec > 2;
+  if (settled && static_cast<off_t>(data.size()) == st.st_size) {
+    std::lock_guard<std::mutex> lock(cache_mutex);
+    if (cache.size() >= kCacheLimit) cache.clear();
+    cache[path] = CachedFile{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, lines};
+  }
+  return lines;
 }
 
 const Line* FindKey(const std::vector<Line>& lines, const std::string& section, const std::string& key) {
@@ -193,14 +251,14 @@ void Store(const std::string& path, const std::vector<Line>& lines) {
 IniFile::IniFile(std::string path) : path_(std::move(path)) {}
 
 std::string IniFile::ReadString(const std::string& section, const std::string& key, const std::string& def) const {
-  std::vector<Line> lines = Load(path_);
-  const Line* line = FindKey(lines, section, key);
+  auto lines = Load(path_);
+  const Line* line = FindKey(*lines, section, key);
   return Cut(line ? line->value : def);
 }
 
 int32_t IniFile::ReadInteger(const std::string& section, const std::string& key, int32_t def) const {
-  std::vector<Line> lines = Load(path_);
-  const Line* line = FindKey(lines, section, key);
+  auto lines = Load(path_);
+  const Line* line = FindKey(*lines, section, key);
   int32_t n;
   return line && ParseInteger(Cut(line->value), n) ? n : def;
 }
@@ -211,7 +269,8 @@ bool IniFile::ReadBool(const std::string& section, const std::string& key, bool 
 
 std::vector<std::string> IniFile::ReadSection(const std::string& section) const {
   std::vector<std::string> names;
-  std::vector<Line> lines = Load(path_);
+  auto loaded = Load(path_);
+  const std::vector<Line>& lines = *loaded;
   auto range = FindSection(lines, section);
   if (!range) return names;
   for (size_t i = range->first + 1; i < range->second; ++i) {
@@ -225,7 +284,8 @@ std::vector<std::string> IniFile::ReadSection(const std::string& section) const 
 std::vector<std::pair<std::string, std::string>> IniFile::ReadSectionValues(const std::string& section) const {
   std::vector<std::pair<std::string, std::string>> pairs;
   std::vector<std::string> seen;
-  std::vector<Line> lines = Load(path_);
+  auto loaded = Load(path_);
+  const std::vector<Line>& lines = *loaded;
   auto range = FindSection(lines, section);
   if (!range) return pairs;
   for (size_t i = range->first + 1; i < range->second; ++i) {
@@ -241,7 +301,8 @@ std::vector<std::pair<std::string, std::string>> IniFile::ReadSectionValues(cons
 
 std::vector<std::string> IniFile::ReadSections() const {
   std::vector<std::string> names;
-  for (const Line& l : Load(path_)) {
+  auto lines = Load(path_);
+  for (const Line& l : *lines) {
     if (l.kind != LineKind::Section) continue;
     if (std::none_of(names.begin(), names.end(), [&](const std::string& n) { return SameName(n, l.name); })) names.push_back(l.name);
   }

@@ -12,8 +12,10 @@
 // - Section and key names compare without regard to ASCII case; names
 //   passed to the calls are trimmed of blanks like those in the file. Of two
 //   sections with one name the first answers; so does the first of two keys.
-// - Nothing is cached and reading never creates anything: each read sees the
-//   file as it is now, and a missing file reads as empty.
+// - Reading never creates anything, and each read sees the file as it is
+//   now; a missing file reads as empty. The parsed lines of a file unchanged
+//   for a few seconds are reused while its device, inode, size and change
+//   times stay the same.
 //
 // Writing:
 // - Each write takes an advisory lock (flock on "<file>.lock" beside the

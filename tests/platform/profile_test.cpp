@@ -1,12 +1,14 @@
 #include "platform/profile.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -389,6 +391,37 @@ TEST(IniFileConcurrency, TwoProcessesWritingDistinctKeysLoseNothing) {
       EXPECT_EQ(ini.ReadInteger("Keys", key, -1), i) << key;
     }
   }
+}
+
+}  // namespace
+}  // namespace platform
+
+namespace platform {
+namespace {
+
+using testing::ScratchDir;
+using testing::WriteText;
+
+// Reads reuse parsed files only while nothing about the file changed.
+TEST(IniFileCache, ChangesInPlaceAndReplacementsAreSeen) {
+  ScratchDir dir;
+  std::string path = dir / "KORRIDAN.INI";
+  WriteText(path, "[S]\r\nk=1\r\n");
+  IniFile a(path), b(path);
+  EXPECT_EQ(a.ReadString("S", "k", ""), "1");
+  WriteText(path, "[S]\r\nk=2\r\n");  // same size, same inode, at once
+  EXPECT_EQ(a.ReadString("S", "k", ""), "2");
+  b.WriteString("S", "k", "3");
+  EXPECT_EQ(a.ReadString("S", "k", ""), "3");
+  // A settled file is cached; its replacement is a new inode.
+  struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+  EXPECT_EQ(a.ReadString("S", "k", ""), "3");
+  EXPECT_EQ(a.ReadString("S", "k", ""), "3");
+  b.WriteString("S", "k", "4");
+  EXPECT_EQ(a.ReadString("S", "k", ""), "4");
+  std::remove(path.c_str());
+  EXPECT_EQ(a.ReadString("S", "k", "gone"), "gone");
 }
 
 }  // namespace
