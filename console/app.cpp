@@ -35,6 +35,12 @@ namespace {
 constexpr char kRegistryPath[] = "\\Software\\Ortelune Software\\Halvorine";
 constexpr char kStatsFile[] = "STATS.DAT";
 constexpr int kNotebookPages = 5;
+// Finishes an exit that was asked for inside an event. In the range the
+// nested pump and the modal loops of event handlers hold back, so it is
+// taken only once the event is over: after a completion message, which the
+// socket layer does not follow with the exit as it does after a socket
+// message.
+constexpr platform::UINT WM_FINISH_EXIT = platform::WM_USER + 9;
 
 std::string Decimal(int64_t n) { return std::to_string(n); }
 
@@ -176,9 +182,17 @@ void TApp::BuildComponents() {
   Bind(OnShow, this, &TApp::FormShow);
   OnClose = [this](ui::Component& sender, ui::CloseAction& action) { FormClose(sender, action); };
   SetMessageHandler(platform::kCycleLogsMessage, [this](const platform::MSG&) { CycleLogFileClick(*this); });
+  SetMessageHandler(WM_FINISH_EXIT, [this](const platform::MSG&) {
+    if (SocketState.ExitPending) ExitMenuClick(*this);
+  });
 
   events_.Bind();
   BindStatHistories(*HTTP, HistoryHits, HistoryLogins);
+  // The interface library reads the engine through HTTP; the engine's
+  // start and stop switch the timers.
+  HTTP->ConsoleField = &HTTP;
+  HTTP->TimersProc = [this](bool on) { EnableTimers(on); };
+  HTTP->AccessLog.OnError = [this](const std::string& text) { LogEvent(0, 0, text); };
   ConsoleLink.ExitCommand = [this] { ExitMenuClick(*this); };
   ConsoleLink.ClearConnectionRow = [this](int32_t slot) { ClearConnectionRow(slot); };
 }
@@ -370,7 +384,7 @@ void TApp::StartButtonClick(ui::Component&) {
     if (!StartServer()) return;
   } catch (const std::exception& e) {
     // A failed start leaves nothing running behind it.
-    if (ServerListening) StopEngine(1);
+    if (ServerListening) HTTP->Stop(1);
     CloseSecurityTables();
     platform::ReportError(e.what());
     return;
@@ -412,8 +426,12 @@ bool TApp::StartServer() {
   OpenSecurityStore("", HTTP->DataDir.str(), HTTP->DbDir.str());
   int32_t slots = ConfigIni->ReadInteger(settings::kNetwork, settings::kMaxSockets, ss::kMaxSockets);
   int32_t backlog = ConfigIni->ReadInteger(settings::kNetwork, settings::kBacklog, ss::kBacklog);
-  StartEngine(slots, backlog);
-  if (!ServerListening) {
+  bool listening = HTTP->Start([this](int32_t slot, int32_t socket, std::string_view text) { LogEvent(slot, socket, text); },
+                               [this](int32_t slot, std::string_view peer, uint8_t method, std::string_view url) {
+                                 ShowRequest(slot, peer, method, url);
+                               },
+                               [this](int32_t entry) { ShowExtensionRow(entry); }, slots, backlog);
+  if (!listening) {
     // The listener's own box said why; the server stays stopped.
     CloseSecurityTables();
     return false;
@@ -428,7 +446,7 @@ void TApp::StopButtonClick(ui::Component&) {
   if (!ServerListening || SocketState.StopAccepting) return;
   if (result != 1 && result != 2) return;
   stopping_ = true;
-  StopEngine(result == 1 ? 0 : 1);
+  HTTP->Stop(result == 1 ? 0 : 1);
   stopping_ = false;
   CloseSecurityTables();
   SetCaptionAndTitle(kStoppedCaption);
@@ -452,48 +470,6 @@ void TApp::EnableTimers(bool on) {
   SaveStatTimer->SetEnabled(on);
 }
 
-// The engine's start as far as the engine offers it: listening, logs, slot
-// records and the interface library's attachment.
-void TApp::StartEngine(int32_t slots, int32_t backlog) {
-  auto log = [this](int32_t slot, int32_t socket, std::string_view text) { LogEvent(slot, socket, text); };
-  HTTP->Init(log, slots, backlog, HTTP->TempDir.view());
-  if (!ServerListening) return;
-  ClearExtensionCache();
-  std::string logs = ConfigIni->ReadString(settings::kDirectories, settings::kLogsDir, HTTP->HomeDir.str());
-  std::string logs_path = platform::NormalizePath(logs);
-  if (logs_path.size() > 2) platform::CreateDirectories(logs_path);
-  HTTP->AccessLog.OnError = [this](const std::string& text) { LogEvent(0, 0, text); };
-  namespace es = settings::enginestart;
-  OpenLogs(HTTP->AccessLog, logs, ConfigIni->ReadBool(settings::kLog, settings::kDoAccess, es::kDoAccess),
-           ConfigIni->ReadBool(settings::kLog, settings::kDoReferer, es::kDoReferer),
-           ConfigIni->ReadBool(settings::kLog, settings::kDoBrowser, es::kDoBrowser),
-           ConfigIni->ReadBool(settings::kLog, settings::kDoCombined, es::kDoCombined));
-  HTTP->HttpLogProc = log;
-  HTTP->RequestShownProc = [this](int32_t slot, std::string_view peer, uint8_t method, std::string_view url) {
-    ShowRequest(slot, peer, method, url);
-  };
-  HTTP->ExtensionRowProc = [this](int32_t entry) { ShowExtensionRow(entry); };
-  for (int32_t i = 1; i <= HTTP->MaxSockets; ++i) {
-    InitSlotRecord(HTTP->Requests[i], HTTP, i);
-    HTTP->RunFileCounter[i] = 1;
-    HTTP->EngineJobs[i] = nullptr;
-  }
-  LoadServer(&HTTP);
-  EnableTimers(true);
-}
-
-// mode 0: the running connections finish; 1: every connection is closed.
-void TApp::StopEngine(int32_t mode) {
-  if (!ServerListening) return;
-  EnableTimers(false);
-  HTTP->TServer::Stop(mode == 1);
-  UnloadAllExtensions();
-  CloseLogs(HTTP->AccessLog);
-  for (int32_t entry = 1; entry <= kExtensionCacheSize; ++entry) ShowExtensionRow(entry);
-  for (int32_t i = 1; i <= HTTP->MaxSockets; ++i) FreeSlotRecord(HTTP->Requests[i]);
-  UnLoadServer();
-}
-
 // ---------------------------------------------------------------------------
 // Exit and the other commands
 
@@ -508,6 +484,7 @@ void TApp::ExitMenuClick(ui::Component&) {
   if (SocketState.PumpDepth >= 1) {
     SocketState.StopAccepting = true;
     SocketState.ExitPending = true;
+    platform::PostMessage(Handle(), WM_FINISH_EXIT, 0, 0);
     return;
   }
   SocketState.StopAccepting = false;
@@ -520,7 +497,7 @@ void TApp::ExitMenuClick(ui::Component&) {
   SocketState.StopAccepting = true;
   ui::Guarded([this] { SaveWindowKeys(); });
   if (ServerListening) {
-    StopEngine(1);
+    HTTP->Stop(1);
     WinsockCleanup();
   }
   if (ui::Application* app = ui::Application::Current())

@@ -153,8 +153,6 @@ class TApp : public platform::ui::Form {
   void SetCaptionAndTitle(const std::string& text);
   void AppendLine(std::string line);
   bool StartServer();
-  void StartEngine(int32_t slots, int32_t backlog);
-  void StopEngine(int32_t mode);
   void EnableTimers(bool on);
   void SaveWindowKeys();
 

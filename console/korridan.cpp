@@ -24,10 +24,12 @@
 #include "foundation/securitystore.h"
 #include "foundation/serverconfig.h"
 #include "foundation/settings.h"
+#include "interface/tandrel.h"
 #include "platform/crossproc.h"
 #include "platform/files.h"
 #include "platform/ui/application.h"
 #include "platform/ui/component.h"
+#include "server/enginehook.h"
 #include "server/wsock.h"
 
 namespace {
@@ -59,6 +61,9 @@ int main(int argc, char** argv) {
   OpenConfigFiles();
   SecurityStoreInit();
   SetAllocationContext("Halvorine");
+  // The two memory figures pages may show through "$RESOURCE".
+  ResourceSources.ProgramAllocatedBytes = AllocatedBytes;
+  ResourceSources.InterfaceMemoryUsed = GetMemoryUsed;
 
   {
     platform::ui::Application application;

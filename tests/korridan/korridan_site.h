@@ -1,0 +1,403 @@
+// A program directory for the server program, and korridan started in it
+// as a process of its own, headless, with its operator commands on a pipe.
+//
+// Each test gets a fresh directory holding copies of korridan, the
+// libraries it loads and the page engine (korridan reads its settings files
+// beside its own executable), its own registry root and its own port. The
+// test reads korridan's standard output line by line as it comes and may
+// hold that reading back (the pipe then fills and korridan waits in the
+// middle of what it is doing).
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "foundation/security.h"
+#include "foundation/securitystore.h"
+#include "platform/dbtables.h"
+
+namespace korridan_test {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+inline int FreePort() {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  ::close(s);
+  return ntohs(a.sin_port);
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+inline void WriteFile(const std::string& path, const std::string& text) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+inline std::string Upper(std::string s) {
+  UpcaseShortString(s);
+  return s;
+}
+
+inline std::string Base64(const std::string& text) {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  uint32_t bits = 0;
+  int count = 0;
+  for (unsigned char ch : text) {
+    bits = bits << 8 | ch;
+    count += 8;
+    while (count >= 6) {
+      count -= 6;
+      out += kAlphabet[(bits >> count) & 63];
+    }
+  }
+  if (count > 0) out += kAlphabet[(bits << (6 - count)) & 63];
+  while (out.size() % 4) out += '=';
+  return out;
+}
+
+// A client connection over loopback.
+class Client {
+ public:
+  explicit Client(int port) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  }
+  ~Client() { ::close(fd_); }
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  bool Connected() const { return connected_; }
+  void Send(const std::string& data) { ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL); }
+  // Everything until the server closes, or until nothing came for
+  // timeout_ms (timed_out is then set).
+  std::string ReadAll(int timeout_ms, bool* timed_out = nullptr) {
+    std::string out;
+    if (timed_out) *timed_out = false;
+    for (;;) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, timeout_ms) <= 0) {
+        if (timed_out) *timed_out = true;
+        return out;
+      }
+      char buf[16384];
+      ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0) return out;
+      out.append(buf, static_cast<size_t>(n));
+    }
+  }
+
+ private:
+  int fd_ = -1;
+  bool connected_ = false;
+};
+
+// The whole answer to one request.
+inline std::string Exchange(int port, const std::string& request) {
+  Client c(port);
+  if (!c.Connected()) return "(connect failed)";
+  c.Send(request);
+  return c.ReadAll(10000);
+}
+
+class KorridanSite : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/halv-korridan-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    prog_ = root_ + "/prog/";
+    home_ = prog_ + "HTDocs/";
+    cwd_ = prog_;
+    port_ = FreePort();
+    fs::create_directories(prog_);
+    // The program and what it loads, as an installation holds them.
+    fs::path bin = fs::path(KORRIDAN_PATH).parent_path();
+    for (const char* f : {"korridan", "libhalvplatform.so", "libhalvui.so", "libtandrel.so", "MORVEX32.DLL"})
+      fs::copy_file(bin / f, prog_ + f, fs::copy_options::overwrite_existing);
+    for (const char* d : {"HTDocs/private", "Data", "Logs", "Temp"}) fs::create_directories(prog_ + d);
+    WriteFile(home_ + "index.html", "<html><body>index</body></html>\n");
+    WriteFile(home_ + "private/index.html", "<html><body>private</body></html>\n");
+    WriteFile(prog_ + "MIME.INI", "[MimeTypes]\r\nhtml=text/html\r\ntxt=text/plain\r\n");
+    CreateSecurityTables(prog_ + "Data");
+    Sql("GROUPS", "INSERT INTO GROUPS VALUES ('STAFF', 'Staff');");
+    auto hash = static_cast<int32_t>(PasswordHash(Upper("secret")));
+    Sql("USERS", "INSERT INTO USERS VALUES ('ANN', 'ann', " + std::to_string(hash) +
+                     ", CAST('Staff' || char(13) AS BLOB));");
+    Rule(home_, "N", "");
+    Rule(home_ + "private/", "Y", "Staff");
+
+    ini_["General"]["SplashScreen"] = "0";
+    ini_["Network"] = {{"Address", "127.0.0.1"}, {"Port", std::to_string(port_)}, {"MaxSockets", "4"},
+                       {"Backlog", "16"}};
+    ini_["Directories"] = {{"HomeDir", home_}, {"TempDir", prog_ + "Temp/"}, {"LogsDir", prog_ + "Logs/"}};
+    ini_["Log"] = {{"DoAccess", "1"}, {"Local", "1"}};
+  }
+
+  void TearDown() override {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      Reap();
+    }
+    if (!HasFailure()) {
+      std::error_code ec;
+      fs::remove_all(root_, ec);
+    } else {
+      std::fprintf(stderr, "program directory kept in %s\nstandard error:\n%s\n", prog_.c_str(), Stderr().c_str());
+    }
+  }
+
+  void Sql(const std::string& table, const std::string& sql) {
+    platform::ExecuteSql(prog_ + "Data/" + table + ".db", sql, false);
+  }
+  void Rule(const std::string& dir, const std::string& enforce, const std::string& groups) {
+    std::string blob = groups.empty() ? "CAST('' AS BLOB)" : "CAST('" + groups + "' || char(13) AS BLOB)";
+    Sql("ACCESS", "INSERT INTO ACCESS VALUES ('SERVER', '" + Upper(dir) + "', 'GET', 'I', '" + enforce + "', " +
+                      blob + ", CAST('' AS BLOB), CAST('' AS BLOB));");
+  }
+
+  void WriteIni() {
+    std::string text;
+    for (const auto& [section, keys] : ini_) {
+      text += "[" + section + "]\r\n";
+      for (const auto& [key, value] : keys) text += key + "=" + value + "\r\n";
+    }
+    WriteFile(prog_ + "KORRIDAN.INI", text);
+  }
+
+  // Starts korridan headless with commands on standard input. pipe_size:
+  // the capacity of its standard-output pipe (0: the system's default).
+  void Start(int pipe_size = 0) {
+    WriteIni();
+    fs::create_directories(cwd_);
+    {
+      std::lock_guard lock(mu_);
+      lines_.clear();
+      output_closed_ = false;
+    }
+    int in[2], out[2];
+    ASSERT_EQ(::pipe(in), 0);
+    ASSERT_EQ(::pipe(out), 0);
+    if (pipe_size > 0) ::fcntl(out[1], F_SETPIPE_SZ, pipe_size);
+    pid_ = fork();
+    if (pid_ == 0) {
+      setenv("HALVORINE_REGISTRY", (root_ + "/registry").c_str(), 1);
+      unsetenv("DISPLAY");
+      unsetenv("WAYLAND_DISPLAY");
+      if (::chdir(cwd_.c_str()) != 0) _exit(126);
+      int err = ::open((root_ + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(in[0], 0);
+      dup2(out[1], 1);
+      dup2(err, 2);
+      for (int fd : {in[0], in[1], out[0], out[1], err}) ::close(fd);
+      std::string exe = prog_ + "korridan";
+      execl(exe.c_str(), "korridan", "--headless", "--commands", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    ASSERT_GT(pid_, 0);
+    ::close(in[0]);
+    ::close(out[1]);
+    stdin_ = in[1];
+    stdout_ = out[0];
+    reader_ = std::thread([this] { ReadOutput(); });
+  }
+
+  // The line index of the first line from `from` on for which match holds;
+  // -1 when none came within the time.
+  int WaitFor(const std::function<bool(const std::string&)>& match, size_t from = 0,
+              std::chrono::milliseconds wait = 30s) {
+    std::unique_lock lock(mu_);
+    int found = -1;
+    cv_.wait_for(lock, wait, [&] {
+      for (size_t i = from; i < lines_.size(); ++i)
+        if (match(lines_[i])) {
+          found = static_cast<int>(i);
+          return true;
+        }
+      return output_closed_;
+    });
+    if (found < 0)
+      for (size_t i = from; i < lines_.size(); ++i)
+        if (match(lines_[i])) found = static_cast<int>(i);
+    return found;
+  }
+  int WaitForLine(const std::string& line, size_t from = 0, std::chrono::milliseconds wait = 30s) {
+    return WaitFor([&](const std::string& l) { return l == line; }, from, wait);
+  }
+  // Waits for a line that ends in text (log lines begin with their slot,
+  // address and time).
+  int WaitForEnding(const std::string& text, size_t from = 0, std::chrono::milliseconds wait = 30s) {
+    return WaitFor([&](const std::string& l) { return l.size() >= text.size() && l.ends_with(text); }, from, wait);
+  }
+  // Waits until a start has finished: the caption of a fresh start, then
+  // the menu item turned "Stop". The index of the latter.
+  int WaitRunning(size_t from = 0) {
+    int caption = WaitForLine("@ caption Halvorine (0)", from);
+    return caption < 0 ? -1 : WaitForLine("@ menu ServerStatusMenu Stop", static_cast<size_t>(caption));
+  }
+
+  std::vector<std::string> Lines() {
+    std::lock_guard lock(mu_);
+    return lines_;
+  }
+  size_t LineCount() {
+    std::lock_guard lock(mu_);
+    return lines_.size();
+  }
+  int Count(const std::function<bool(const std::string&)>& match) {
+    int n = 0;
+    for (const std::string& l : Lines()) n += match(l) ? 1 : 0;
+    return n;
+  }
+
+  void Command(const std::string& line) {
+    std::string text = line + "\n";
+    ASSERT_EQ(::write(stdin_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+  void Signal(int sig) { ::kill(pid_, sig); }
+  void HoldOutput(bool hold) { hold_output_ = hold; }
+
+  // Waits for korridan to end; its exit code, or -1 when it did not end in
+  // time or ended by a signal.
+  int WaitExit(std::chrono::seconds wait = 60s) {
+    auto until = std::chrono::steady_clock::now() + wait;
+    while (std::chrono::steady_clock::now() < until) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        FinishReader();
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    return -1;
+  }
+
+  std::string Stderr() { return ReadFile(root_ + "/stderr.txt"); }
+  // Waits until standard error holds text.
+  bool WaitStderr(const std::string& text, std::chrono::seconds wait = 30s) {
+    auto until = std::chrono::steady_clock::now() + wait;
+    while (std::chrono::steady_clock::now() < until) {
+      if (Stderr().find(text) != std::string::npos) return true;
+      std::this_thread::sleep_for(10ms);
+    }
+    return false;
+  }
+
+  std::string Get(const std::string& path, const std::string& auth = "") {
+    std::string request = "GET " + path + " HTTP/1.0\r\n";
+    if (!auth.empty()) request += "Authorization: Basic " + Base64(auth) + "\r\n";
+    return Exchange(port_, request + "\r\n");
+  }
+
+  // The dated files the log cycle made in the logs directory.
+  std::vector<std::string> DatedLogs(const std::string& prefix = "Access-") {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(prog_ + "Logs"))
+      if (e.path().filename().string().starts_with(prefix)) names.push_back(e.path().string());
+    return names;
+  }
+  bool WaitDatedLogs(size_t count, std::chrono::seconds wait = 30s) {
+    auto until = std::chrono::steady_clock::now() + wait;
+    while (std::chrono::steady_clock::now() < until) {
+      if (DatedLogs().size() >= count) return true;
+      std::this_thread::sleep_for(10ms);
+    }
+    return false;
+  }
+
+  std::map<std::string, std::map<std::string, std::string>> ini_;
+  std::string root_, prog_, home_, cwd_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+
+ private:
+  void ReadOutput() {
+    std::string partial;
+    for (;;) {
+      if (hold_output_) {
+        std::this_thread::sleep_for(5ms);
+        continue;
+      }
+      pollfd p{stdout_, POLLIN, 0};
+      if (::poll(&p, 1, 50) == 0) continue;
+      char buf[4096];
+      ssize_t n = ::read(stdout_, buf, sizeof buf);
+      if (n <= 0) break;
+      partial.append(buf, static_cast<size_t>(n));
+      std::lock_guard lock(mu_);
+      size_t eol;
+      while ((eol = partial.find('\n')) != std::string::npos) {
+        lines_.push_back(partial.substr(0, eol));
+        partial.erase(0, eol + 1);
+      }
+      cv_.notify_all();
+    }
+    std::lock_guard lock(mu_);
+    output_closed_ = true;
+    cv_.notify_all();
+  }
+
+  void FinishReader() {
+    hold_output_ = false;
+    if (reader_.joinable()) reader_.join();
+    if (stdin_ >= 0) ::close(stdin_);
+    if (stdout_ >= 0) ::close(stdout_);
+    stdin_ = stdout_ = -1;
+  }
+
+  void Reap() {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    FinishReader();
+  }
+
+  int stdin_ = -1;
+  int stdout_ = -1;
+  std::thread reader_;
+  std::atomic<bool> hold_output_{false};
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::vector<std::string> lines_;
+  bool output_closed_ = false;
+};
+
+}  // namespace korridan_test
