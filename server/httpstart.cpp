@@ -127,13 +127,22 @@ int32_t TOutsideLibraries::CallPostEnd(THTTP&, int32_t slot) { return Calls.Call
 
 bool TOutsideLibraries::RunEngine(THTTP&, int32_t slot) { return Engine.RunEngine(slot); }
 
+// A completion ends with the console's disconnect handler, whose pump may
+// take the close box's request to exit; that request is then carried out
+// here, as it is after a socket message.
+static void ExitIfAsked() {
+  if (ConsoleLink.ExitPending && ConsoleLink.ExitCommand) ConsoleLink.ExitCommand();
+}
+
 bool TOutsideLibraries::HandleMessage(const platform::MSG& msg) {
   switch (msg.message) {
     case WM_EXTENSION_DONE:
       Calls.OnExtensionDone(msg);
+      ExitIfAsked();
       return true;
     case WM_ENGINE_DONE:
       Engine.OnEngineDone(msg);
+      ExitIfAsked();
       return true;
     case WM_EXTENSION_ROW:
       Engine.OnExtensionRow(msg);
