@@ -1,5 +1,6 @@
 #include "console/stopserver.h"
 
+#include "console/app.h"
 #include "server/wsock.h"
 
 namespace ui = platform::ui;
@@ -47,6 +48,10 @@ TStopServerForm::TStopServerForm(ui::Component* owner, const TServer* server)
   OnShow = [this](ui::Component& sender) { FormShow(sender); };
   YesButton->OnClick = [this](ui::Component& sender) { YesButtonClick(sender); };
   NoButton->OnClick = [this](ui::Component& sender) { NoButtonClick(sender); };
+}
+
+TStopServerForm::~TStopServerForm() {
+  if (StopServerForm == this) StopServerForm = nullptr;
 }
 
 void TStopServerForm::FormShow(ui::Component&) {

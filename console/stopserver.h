@@ -14,6 +14,7 @@ class TStopServerForm : public platform::ui::Form {
  public:
   // server: the engine whose listening socket decides the choices.
   TStopServerForm(platform::ui::Component* owner, const TServer* server);
+  ~TStopServerForm() override;
 
   platform::ui::Label* Label1;        // "Are you sure you want to:"
   platform::ui::RadioButton* RadioButton2;

@@ -90,6 +90,42 @@ TEST_F(Korridan, CaptionFollowsTheOpenConnections) {
   EXPECT_EQ(WaitExit(), 0);
 }
 
+TEST_F(Korridan, LocalOffLeavesEngineEventsOutOfTheLogWindow) {
+  ini_["Log"]["Local"] = "0";
+  Start();
+  int running = WaitRunning();
+  ASSERT_GE(running, 0) << Stderr();
+  EXPECT_GE(WaitForLine("Starting Winsock."), 0);
+  EXPECT_GE(WaitForLine("Starting Server"), 0);
+  {
+    Client c(port_);
+    c.Send("GET / HTTP/1.0\r\n");
+    // The caption still counts the connection.
+    EXPECT_GE(WaitForLine("@ caption Halvorine (1)", running), 0);
+    c.Send("\r\n");
+    EXPECT_TRUE(c.ReadAll(10000).starts_with(kOkStart));
+  }
+  Signal(SIGTERM);
+  EXPECT_EQ(WaitExit(), 0);
+  EXPECT_EQ(Count([](const std::string& l) { return l.starts_with("["); }), 0);
+}
+
+TEST_F(Korridan, SplashScreenDoesNotHoldTheStartAndGoesAway) {
+  ini_["General"].erase("SplashScreen");
+  Start();
+  ASSERT_GE(WaitRunning(), 0) << Stderr();
+  EXPECT_TRUE(Get("/").starts_with(kOkStart));
+  // Past the splash's five seconds: its timer has released it.
+  std::this_thread::sleep_for(5500ms);
+  Command("menu AboutMenu");
+  ASSERT_GE(WaitForLine("@ modal About"), 0);
+  Command("click About.OKButton");
+  ASSERT_GE(WaitForLine("@ modal-end About"), 0);
+  Signal(SIGTERM);
+  EXPECT_EQ(WaitExit(), 0);
+  EXPECT_EQ(Stderr(), "");
+}
+
 TEST_F(Korridan, WithoutStartServerItWaitsStoppedUntilStarted) {
   ini_["General"]["StartServer"] = "0";
   Start();
