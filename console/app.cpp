@@ -5,7 +5,6 @@
 
 #include "console/about.h"
 #include "console/stopserver.h"
-#include "foundation/allocguard.h"
 #include "foundation/securitystore.h"
 #include "foundation/serverconfig.h"
 #include "foundation/settings.h"

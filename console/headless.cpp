@@ -8,7 +8,9 @@
 
 #include "console/app.h"
 #include "platform/ui/application.h"
+#include "platform/ui/form.h"
 #include "platform/ui/input.h"
+#include "platform/ui/menus.h"
 
 namespace ui = platform::ui;
 

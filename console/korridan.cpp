@@ -86,6 +86,8 @@ int main(int argc, char** argv) {
     platform::RouteSignalsTo(App->Handle());
     if (console && commands) console->ReadCommands(STDIN_FILENO);
     application.Run();
+    // A quit taken by a nested loop before a deferred exit was finished.
+    if (App->SocketState.ExitPending) App->ExitMenuClick(*App);
     platform::RouteSignalsTo(0);
 
     if (Splash) platform::ui::Free(Splash);
