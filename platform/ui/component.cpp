@@ -275,11 +275,7 @@ bool Control::Showing() const {
   return dynamic_cast<const Form*>(top) != nullptr;
 }
 
-void Control::SetEnabled(bool enabled) {
-  if (enabled == enabled_) return;
-  enabled_ = enabled;
-  Changed("Enabled");
-}
+void Control::SetEnabled(bool enabled) { Assign(enabled_, enabled, "Enabled"); }
 
 void Control::SetCaption(std::string caption) {
   if (caption == caption_) return;
@@ -293,11 +289,7 @@ void Control::SetHint(std::string hint) {
   Changed("Hint");
 }
 
-void Control::SetShowHint(bool show) {
-  if (show == show_hint_) return;
-  show_hint_ = show;
-  Changed("ShowHint");
-}
+void Control::SetShowHint(bool show) { Assign(show_hint_, show, "ShowHint"); }
 
 const Font& Control::GetFont() const {
   if (has_font_) return font_;
@@ -318,11 +310,7 @@ void Control::SetParentFont(bool parent_font) {
   Changed("Font");
 }
 
-void Control::SetColor(Color color) {
-  if (color == color_) return;
-  color_ = color;
-  Changed("Color");
-}
+void Control::SetColor(Color color) { Assign(color_, color, "Color"); }
 
 PopupMenu* Control::GetPopupMenu() const { return dynamic_cast<PopupMenu*>(FromId(popup_menu_id_)); }
 

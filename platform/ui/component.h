@@ -142,6 +142,15 @@ class Component {
   // Tells the observers that `what` changed.
   void Changed(std::string_view what);
 
+  // A property setter: stores the value and tells the observers, unless it
+  // is the value the property has.
+  template <class T, class V>
+  void Assign(T& field, const V& value, std::string_view what) {
+    if (field == value) return;
+    field = value;
+    Changed(what);
+  }
+
   // A user action addressed to this component, as the loop dispatches it.
   virtual void HandleInput(const Input& input);
 

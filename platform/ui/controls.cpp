@@ -23,17 +23,9 @@ bool ValidIndex(int index, size_t count) { return index >= 0 && static_cast<size
 
 Panel::Panel(Component* owner, Control* parent, std::string name) : Control(owner, parent, std::move(name)) {}
 
-void Panel::SetBevelOuter(Bevel bevel) {
-  if (bevel == bevel_outer_) return;
-  bevel_outer_ = bevel;
-  Changed("Bevel");
-}
+void Panel::SetBevelOuter(Bevel bevel) { Assign(bevel_outer_, bevel, "Bevel"); }
 
-void Panel::SetBevelInner(Bevel bevel) {
-  if (bevel == bevel_inner_) return;
-  bevel_inner_ = bevel;
-  Changed("Bevel");
-}
+void Panel::SetBevelInner(Bevel bevel) { Assign(bevel_inner_, bevel, "Bevel"); }
 
 void Panel::SetBevelWidth(int width) {
   width = std::max(1, width);
@@ -46,33 +38,17 @@ GroupBox::GroupBox(Component* owner, Control* parent, std::string name) : Contro
 
 Label::Label(Component* owner, Control* parent, std::string name) : Control(owner, parent, std::move(name)) {}
 
-void Label::SetAlignment(Alignment alignment) {
-  if (alignment == alignment_) return;
-  alignment_ = alignment;
-  Changed("Alignment");
-}
+void Label::SetAlignment(Alignment alignment) { Assign(alignment_, alignment, "Alignment"); }
 
-void Label::SetTransparent(bool on) {
-  if (on == transparent_) return;
-  transparent_ = on;
-  Changed("Transparent");
-}
+void Label::SetTransparent(bool on) { Assign(transparent_, on, "Transparent"); }
 
 // ---------------------------------------------------------------------------
 
 Button::Button(Component* owner, Control* parent, std::string name) : Control(owner, parent, std::move(name)) {}
 
-void Button::SetDefault(bool on) {
-  if (on == default_) return;
-  default_ = on;
-  Changed("Default");
-}
+void Button::SetDefault(bool on) { Assign(default_, on, "Default"); }
 
-void Button::SetCancel(bool on) {
-  if (on == cancel_) return;
-  cancel_ = on;
-  Changed("Cancel");
-}
+void Button::SetCancel(bool on) { Assign(cancel_, on, "Cancel"); }
 
 void Button::SetKind(Kind kind) {
   kind_ = kind;
@@ -116,11 +92,7 @@ void Edit::SetText(std::string text) {
   DoChange();
 }
 
-void Edit::SetReadOnly(bool on) {
-  if (on == read_only_) return;
-  read_only_ = on;
-  Changed("ReadOnly");
-}
+void Edit::SetReadOnly(bool on) { Assign(read_only_, on, "ReadOnly"); }
 
 void Edit::DoChange() {
   if (OnChange) OnChange(*this);
@@ -638,11 +610,7 @@ int Gauge::PercentDone() const {
   return static_cast<int>((static_cast<long long>(progress_) - min_) * 100 / (static_cast<long long>(max_) - min_));
 }
 
-void Gauge::SetForeColor(Color c) {
-  if (c == fore_color_) return;
-  fore_color_ = c;
-  Changed("ForeColor");
-}
+void Gauge::SetForeColor(Color c) { Assign(fore_color_, c, "ForeColor"); }
 
 Image::Image(Component* owner, Control* parent, std::string name) : Control(owner, parent, std::move(name)) {}
 

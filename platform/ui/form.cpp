@@ -75,17 +75,9 @@ void Form::SetBorderStyle(BorderStyle style) {
   Resized();  // the client area changes with the frame
 }
 
-void Form::SetCloseBox(bool on) {
-  if (on == close_box_) return;
-  close_box_ = on;
-  Changed("CloseBox");
-}
+void Form::SetCloseBox(bool on) { Assign(close_box_, on, "CloseBox"); }
 
-void Form::SetStayOnTop(bool on) {
-  if (on == stay_on_top_) return;
-  stay_on_top_ = on;
-  Changed("StayOnTop");
-}
+void Form::SetStayOnTop(bool on) { Assign(stay_on_top_, on, "StayOnTop"); }
 
 Rect Form::NonClientInsets() const {
   const ScreenInfo& s = Screen();

@@ -23,23 +23,11 @@ void MenuItem::SetCaption(std::string caption) {
   Changed("Caption");
 }
 
-void MenuItem::SetChecked(bool on) {
-  if (on == checked_) return;
-  checked_ = on;
-  Changed("Checked");
-}
+void MenuItem::SetChecked(bool on) { Assign(checked_, on, "Checked"); }
 
-void MenuItem::SetEnabled(bool on) {
-  if (on == enabled_) return;
-  enabled_ = on;
-  Changed("Enabled");
-}
+void MenuItem::SetEnabled(bool on) { Assign(enabled_, on, "Enabled"); }
 
-void MenuItem::SetVisible(bool on) {
-  if (on == visible_) return;
-  visible_ = on;
-  Changed("Visible");
-}
+void MenuItem::SetVisible(bool on) { Assign(visible_, on, "Visible"); }
 
 Menu* MenuItem::GetMenu() const {
   const MenuItem* item = this;
