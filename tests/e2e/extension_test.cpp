@@ -19,7 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string BuiltDir() { return fs::path(EXTSERVER_PATH).parent_path().string() + "/"; }
+std::string BuiltDir() { return fs::path(TESTSERVER_PATH).parent_path().string() + "/"; }
 
 std::vector<std::string> Names(const std::string& dir) {
   std::vector<std::string> names;
@@ -72,8 +72,8 @@ class ExtensionSite : public Site {
     }
   }
 
-  // Starts the given server program (extserver unless told) on the site.
-  void Launch(const std::string& program = EXTSERVER_PATH) {
+  // Starts the given server program (testserver unless told) on the site.
+  void Launch(const std::string& program = TESTSERVER_PATH) {
     WriteIni();
     fs::remove(prog_ + "server.log");
     pid_ = fork();
@@ -85,7 +85,7 @@ class ExtensionSite : public Site {
       int err = ::open((prog_ + "server.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(out, 1);
       dup2(err, 2);
-      execl(program.c_str(), "extserver", prog_.c_str(), static_cast<char*>(nullptr));
+      execl(program.c_str(), "testserver", prog_.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     ASSERT_GT(pid_, 0);
@@ -195,10 +195,10 @@ TEST_F(ExtensionSite, WithoutThePageEngineTheStartSaysSoAndPagesGoOutAsTheyAre) 
   // beside it, nor in the current directory.
   std::string bare = root_ + "/bare/";
   fs::create_directories(bare);
-  fs::copy_file(EXTSERVER_PATH, bare + "extserver");
+  fs::copy_file(TESTSERVER_PATH, bare + "testserver");
   for (const char* lib : {"libtandrel.so", "libhalvplatform.so"}) fs::create_symlink(BuiltDir() + lib, bare + lib);
   WriteFile(home_ + "page.html", "<p>{{$RESOURCE 2}}</p>");
-  Launch(bare + "extserver");
+  Launch(bare + "testserver");
   EXPECT_NE(ReadFile(prog_ + "server.err").find("Can't load MORVEX32.DLL!"), std::string::npos)
       << ReadFile(prog_ + "server.err");
   EXPECT_EQ(Get("GET /page.html HTTP/1.0\r\n\r\n"), Ok("text/html", "<p>{{$RESOURCE 2}}</p>"));
