@@ -17,6 +17,19 @@ const std::string& EmptyString() {
 
 bool ValidIndex(int index, size_t count) { return index >= 0 && static_cast<size_t>(index) < count; }
 
+// Removes item `index` of a list with a chosen item: the choice goes with
+// its item and moves down with the ones behind it. False for a bad index.
+template <class Item>
+bool EraseItem(std::vector<Item>& items, int& item_index, int index) {
+  if (!ValidIndex(index, items.size())) return false;
+  items.erase(items.begin() + index);
+  if (item_index == index)
+    item_index = -1;
+  else if (item_index > index)
+    --item_index;
+  return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -242,12 +255,7 @@ void RadioGroup::AddItem(std::string item) {
 }
 
 void RadioGroup::DeleteItem(int index) {
-  if (!ValidIndex(index, items_.size())) return;
-  items_.erase(items_.begin() + index);
-  if (item_index_ == index)
-    item_index_ = -1;
-  else if (item_index_ > index)
-    --item_index_;
+  if (!EraseItem(items_, item_index_, index)) return;
   Changed("Items");
 }
 
@@ -316,12 +324,7 @@ void ListBox::Insert(int index, std::string text, std::shared_ptr<void> object) 
 }
 
 void ListBox::Delete(int index) {
-  if (!ValidIndex(index, items_.size())) return;
-  items_.erase(items_.begin() + index);
-  if (item_index_ == index)
-    item_index_ = -1;
-  else if (item_index_ > index)
-    --item_index_;
+  if (!EraseItem(items_, item_index_, index)) return;
   Changed("Items");
 }
 
@@ -469,12 +472,7 @@ int ComboBox::Add(std::string text) {
 }
 
 void ComboBox::Delete(int index) {
-  if (!ValidIndex(index, items_.size())) return;
-  items_.erase(items_.begin() + index);
-  if (item_index_ == index)
-    item_index_ = -1;
-  else if (item_index_ > index)
-    --item_index_;
+  if (!EraseItem(items_, item_index_, index)) return;
   Changed("Items");
 }
 
