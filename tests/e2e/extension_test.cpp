@@ -66,38 +66,10 @@ class ExtensionSite : public Site {
   void SetUp() override {
     Site::SetUp();
     AddRule(home_, "N");
+    env_extra_.emplace_back("POSTLOG_FILE", prog_ + "post.txt");
     for (const char* lib : {"HELLO.DLL", "POSTLOG.DLL", "LATER.DLL", "REDIRECT.DLL", "UNLOADME.DLL"}) {
       ASSERT_TRUE(fs::exists(BuiltDir() + lib)) << lib << " is not built";
       fs::copy_file(BuiltDir() + lib, prog_ + lib, fs::copy_options::overwrite_existing);
-    }
-  }
-
-  // Starts the given server program (testserver unless told) on the site.
-  void Launch(const std::string& program = TESTSERVER_PATH) {
-    WriteIni();
-    fs::remove(prog_ + "server.log");
-    pid_ = fork();
-    if (pid_ == 0) {
-      setenv("HALVORINE_REGISTRY", (root_ + "/registry").c_str(), 1);
-      setenv("HALVORINE_CLOCK", kClock, 1);
-      setenv("POSTLOG_FILE", (prog_ + "post.txt").c_str(), 1);
-      int out = ::open((prog_ + "server.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      int err = ::open((prog_ + "server.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(out, 1);
-      dup2(err, 2);
-      execl(program.c_str(), "testserver", prog_.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    ASSERT_GT(pid_, 0);
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (ReadFile(prog_ + "server.log").find("READY ") == std::string::npos) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        FAIL() << "the server ended at start: " << ReadFile(prog_ + "server.err");
-      }
-      ASSERT_LT(std::chrono::steady_clock::now(), until) << "the server did not get ready";
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
 
@@ -119,7 +91,7 @@ class ExtensionSite : public Site {
 };
 
 TEST_F(ExtensionSite, APostBodyArrivesInBatchesAndCompletesAtItsLength) {
-  Launch();
+  Start();
   std::string answer = SendInParts(
       port_, {"POST /$POSTLOG.DLL HTTP/1.0\r\nContent-Type: text/plain\r\nContent-Length: 10\r\n\r\nabcde", "fghij"},
       300);
@@ -132,7 +104,7 @@ TEST_F(ExtensionSite, APostBodyArrivesInBatchesAndCompletesAtItsLength) {
 }
 
 TEST_F(ExtensionSite, AClientClosingDuringAPostGetsPostEndWithTheClosedFlag) {
-  Launch();
+  Start();
   SendInParts(port_, {"POST /$POSTLOG.DLL HTTP/1.0\r\nContent-Length: 100\r\n\r\n", "partial"}, 200, true);
   ASSERT_TRUE(WaitForPostRecord("POSTEND")) << ReadFile(prog_ + "post.txt");
   EXPECT_NE(ReadFile(prog_ + "post.txt").find("POSTEND 1 bytes=7 batches=1 closed=1 context=1"), std::string::npos)
@@ -142,14 +114,14 @@ TEST_F(ExtensionSite, AClientClosingDuringAPostGetsPostEndWithTheClosedFlag) {
 }
 
 TEST_F(ExtensionSite, ALateCompletionIsAnswered) {
-  Launch();
+  Start();
   std::string answer = Get("GET /$LATER.DLL?ms=100 HTTP/1.0\r\n\r\n");
   EXPECT_EQ(answer.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << answer;
   EXPECT_NE(Body(answer).find("Finished after 100 ms"), std::string::npos) << answer;
 }
 
 TEST_F(ExtensionSite, SkipEngineSendsTheLibrarysPageUnexpanded) {
-  Launch();
+  Start();
   std::string raw = Body(Get("GET /$HELLO.DLL?noengine HTTP/1.0\r\n\r\n"));
   EXPECT_NE(raw.find("<p>Sockets opened: {{$RESOURCE 2}}</p>"), std::string::npos) << raw;
   std::string expanded = Body(Get("GET /$HELLO.DLL?x HTTP/1.0\r\n\r\n"));
@@ -160,7 +132,7 @@ TEST_F(ExtensionSite, SkipEngineSendsTheLibrarysPageUnexpanded) {
 
 TEST_F(ExtensionSite, TwoRunTagsMakeTheirRunFilesWhichGoAfterwards) {
   WriteFile(home_ + "run.html", "[{{$RUN $UNLOADME.DLL}}|{{$RUN $UNLOADME.DLL?b}}|{{$RESOURCE -2}}]");
-  Launch();
+  Start();
   // "$RUN" does not unload a library that asks for it, so the count of
   // calls since loading goes on from tag to tag.
   const std::regex page(
@@ -176,7 +148,7 @@ TEST_F(ExtensionSite, TwoRunTagsMakeTheirRunFilesWhichGoAfterwards) {
 }
 
 TEST_F(ExtensionSite, ARedirectAnswers302WithItsLocation) {
-  Launch();
+  Start();
   std::string answer = Get("GET /$REDIRECT.DLL?/elsewhere.html HTTP/1.0\r\n\r\n");
   EXPECT_EQ(answer, "HTTP/1.0 302 Found\r\n" + std::string(kServerLine) +
                         "Content-type: text/html\r\nLocation: /elsewhere.html\r\n\r\n<h1>302 Found</h1>\r\n");
@@ -185,7 +157,7 @@ TEST_F(ExtensionSite, ARedirectAnswers302WithItsLocation) {
 TEST_F(ExtensionSite, NamesThatAreNoPlainLibraryAreNotFound) {
   fs::create_directories(prog_ + "sub");
   fs::copy_file(prog_ + "UNLOADME.DLL", prog_ + "sub/X.DLL");
-  Launch();
+  Start();
   EXPECT_EQ(Get("GET /$sub/X.DLL HTTP/1.0\r\n\r\n"), Error(404, "Not Found"));
   EXPECT_EQ(Get("GET /$NOPE.DLL HTTP/1.0\r\n\r\n"), Error(404, "Not Found"));
 }
@@ -198,7 +170,7 @@ TEST_F(ExtensionSite, WithoutThePageEngineTheStartSaysSoAndPagesGoOutAsTheyAre) 
   fs::copy_file(TESTSERVER_PATH, bare + "testserver");
   for (const char* lib : {"libtandrel.so", "libhalvplatform.so"}) fs::create_symlink(BuiltDir() + lib, bare + lib);
   WriteFile(home_ + "page.html", "<p>{{$RESOURCE 2}}</p>");
-  Launch(bare + "testserver");
+  Start(bare + "testserver");
   EXPECT_NE(ReadFile(prog_ + "server.err").find("Can't load MORVEX32.DLL!"), std::string::npos)
       << ReadFile(prog_ + "server.err");
   EXPECT_EQ(Get("GET /page.html HTTP/1.0\r\n\r\n"), Ok("text/html", "<p>{{$RESOURCE 2}}</p>"));

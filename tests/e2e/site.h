@@ -204,7 +204,8 @@ class Site : public ::testing::Test {
                   "[Aliases]\r\nPICS=" + prog_ + "Images/\r\n" + ini_extra_);
   }
 
-  void Start() {
+  // Starts the server program (the test server unless told) on the site.
+  void Start(const std::string& program = TESTSERVER_PATH) {
     WriteIni();
     // A log left by an earlier start must not pass for this one's "READY".
     std::filesystem::remove(prog_ + "server.log");
@@ -212,11 +213,12 @@ class Site : public ::testing::Test {
     if (pid_ == 0) {
       setenv("HALVORINE_REGISTRY", (root_ + "/registry").c_str(), 1);
       setenv("HALVORINE_CLOCK", kClock, 1);
+      for (const auto& [name, value] : env_extra_) setenv(name.c_str(), value.c_str(), 1);
       int out = ::open((prog_ + "server.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       int err = ::open((prog_ + "server.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(out, 1);
       dup2(err, 2);
-      execl(TESTSERVER_PATH, "testserver", prog_.c_str(), static_cast<char*>(nullptr));
+      execl(program.c_str(), "testserver", prog_.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     ASSERT_GT(pid_, 0);
@@ -259,6 +261,7 @@ class Site : public ::testing::Test {
   std::string root_, prog_, home_;
   std::string ini_extra_;        // further sections
   std::string ini_directories_;  // further lines of [Directories]
+  std::vector<std::pair<std::string, std::string>> env_extra_;  // for the server's environment
   int port_ = 0;
   pid_t pid_ = -1;
 };
