@@ -154,6 +154,16 @@ TEST_F(AccessRules, ASaveWaitsForAnotherWritersTransactionAndWinsAfterIt) {
   EXPECT_EQ(Stored("SERVER", "/R/", "GET").groups, "Admins\r");
 }
 
+TEST_F(AccessRules, ASaveToATableFileRemovedSinceItWasOpenedIsRefused) {
+  std::filesystem::rename(data_ + "ACCESS.db", data_ + "ACCESS.old");
+  try {
+    TAccessSave save;
+    ADD_FAILURE() << "began a save on a removed file";
+  } catch (const platform::DbError& e) {
+    EXPECT_NE(std::string(e.what()).find("was removed or replaced"), std::string::npos) << e.what();
+  }
+}
+
 TEST(IPPattern, FourPartsOfZeroTo255OrAStarForTheRest) {
   for (const char* good : {"127.0.0.1", "0.0.0.0", "255.255.255.255", "10.*", "192.168.1.*", "*", "10.0.*"})
     EXPECT_TRUE(IsIPPattern(good)) << good;
