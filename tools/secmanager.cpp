@@ -18,7 +18,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 #include "foundation/securitystore.h"
@@ -30,30 +29,9 @@
 #include "tools/progress.h"
 #include "tools/secfrm.h"
 
-namespace {
-
-int Usage() {
-  std::fprintf(stderr, "usage: secmanager [--headless] [--commands]\n");
-  return 2;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  bool headless = false;
   bool commands = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--headless") == 0)
-      headless = true;
-    else if (std::strcmp(argv[i], "--commands") == 0)
-      commands = true;
-    else
-      return Usage();
-  }
-  if (!headless && !platform::ui::NoDisplay()) {
-    // There is no window front end in this build.
-    std::fprintf(stderr, "secmanager: no window front end; running headless\n");
-  }
+  if (!platform::ui::ReadHeadlessOptions(argc, argv, "secmanager", commands)) return 2;
 
   OpenConfigFiles();
   SecurityStoreInit();
