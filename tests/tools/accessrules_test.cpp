@@ -137,7 +137,7 @@ TEST_F(AccessRules, ASaveWaitsForAnotherWritersTransactionAndWinsAfterIt) {
                          nullptr, nullptr, nullptr),
             SQLITE_OK);
   std::thread finisher([other] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
   });
   std::string error;
