@@ -50,7 +50,8 @@ class TAccessPage {
  public:
   // Builds the controls on parent (owned by form), at `top` within it.
   // rule_changed: the window's mark of an unsaved change, which the page
-  // sets and clears.
+  // sets and clears. The controls' handlers call the page, so the form
+  // frees its controls before the page goes (FreeOwned in its destructor).
   TAccessPage(platform::ui::Form& form, platform::ui::Control& parent, bool& rule_changed,
               const TAccessPageNames& names = {}, int top = 0);
   TAccessPage(const TAccessPage&) = delete;

@@ -70,6 +70,8 @@ TMain::TMain(ui::Component* owner) : ui::Form(owner, "Main") {
 }
 
 TMain::~TMain() {
+  // The page's handlers are bound to its controls: free them while it lives.
+  FreeOwned();
   if (Main == this) Main = nullptr;
 }
 

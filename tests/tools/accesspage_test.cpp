@@ -28,8 +28,8 @@ class AccessPageTest : public ToolsTest {
     form_->Show();
   }
   void TearDown() override {
+    ui::Free(form_);  // the controls first: their handlers call the page
     page_.reset();
-    ui::Free(form_);
     ToolsTest::TearDown();
   }
 
