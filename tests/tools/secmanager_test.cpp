@@ -116,11 +116,28 @@ TEST_F(SecManager, RulesSavedByTheOperatorAreWhatTheRunningServerApplies) {
   EXPECT_EQ(WaitExit(), 0);
 }
 
-TEST_F(SecManager, AMissingDataDirectoryIsReportedAndTheWindowStays) {
-  ini_["Directories"]["DataDir"] = root_ + "/nowhere/";
-  ASSERT_EQ(RunSecmanager({"dir Main.DirOutline " + home_ + "team", "menu SaveAll", "menu Exit1"}), 0) << SmErr();
-  EXPECT_TRUE(Has(SmErr(), "The security tables could not be opened")) << SmErr();
-  EXPECT_TRUE(Has(SmErr(), root_ + "/nowhere/")) << SmErr();
+TEST_F(SecManager, TablesThatCannotBeOpenedAreReportedAndTheWindowStays) {
+  // The data directory is registered by the first program that opens the
+  // tables, so the cases run in this order: a refused directory registers
+  // nothing.
+  std::string too_long = root_ + "/" + std::string(250 - root_.size(), 'd');
+  fs::rename(prog_ + "Data/ACCESS.db", prog_ + "ACCESS.db");
+  struct Case {
+    std::string data_dir, message;
+  } cases[] = {
+      {too_long, "The data directory is longer than 249 characters"},
+      {prog_ + "Data/", "Table file not found: " + prog_ + "Data/ACCESS.db"},
+  };
+  for (const Case& c : cases) {
+    ini_["Directories"]["DataDir"] = c.data_dir;
+    ASSERT_EQ(RunSecmanager({"dir Main.DirOutline " + home_ + "team", "menu SaveAll", "menu Exit1"}), 0) << SmErr();
+    EXPECT_TRUE(Has(SmErr(), "The security tables could not be opened: ")) << SmErr();
+    EXPECT_TRUE(Has(SmErr(), c.message)) << SmErr();
+  }
+  // The registered directory is missing altogether.
+  fs::rename(prog_ + "Data", prog_ + "Elsewhere");
+  ASSERT_EQ(RunSecmanager({"menu Exit1"}), 0) << SmErr();
+  EXPECT_TRUE(Has(SmErr(), "Directory not found: " + prog_ + "Data/")) << SmErr();
 }
 
 }  // namespace
