@@ -160,6 +160,8 @@ void TApp::BuildComponents() {
   SaveStatTimer = new ui::Timer(this, "SaveStatTimer");
   SaveStatTimer->SetInterval(300000);
 
+  BuildResourcesPage();
+
   SetClientSize(427, 362);
 
   // The handlers, once the design values stand.
@@ -536,10 +538,6 @@ void TApp::TabSetChange(ui::Component&, int new_tab, bool&) {
 
 // ---------------------------------------------------------------------------
 // Timers
-
-void TApp::TimerTimer(ui::Component&) {
-  if (ServerListening) HTTP->CheckIdleTimeouts();
-}
 
 void TApp::StatTimerTimer(ui::Component&) {
   if (SocketState.StopAccepting) return;

@@ -7,10 +7,12 @@
 #include <cstdlib>
 
 #include "console/app.h"
+#include "platform/datetime.h"
 #include "platform/ui/application.h"
 #include "platform/ui/form.h"
 #include "platform/ui/input.h"
 #include "platform/ui/menus.h"
+#include "platform/ui/timer.h"
 
 namespace ui = platform::ui;
 
@@ -119,6 +121,22 @@ void THeadlessConsole::OnReadable() {
   }
 }
 
+// The test clock moves on, then each running timer of the main window
+// ticks once.
+bool THeadlessConsole::Advance(const std::string& seconds_text) {
+  char* end = nullptr;
+  long seconds = std::strtol(seconds_text.c_str(), &end, 10);
+  if (seconds_text.empty() || *end != '\0' || seconds < 0 || seconds > kMaxAdvanceSeconds) return false;
+  platform::AdvanceNow(static_cast<double>(seconds));
+  std::vector<ui::Timer*> due;
+  for (ui::Component* c : app_->Components())
+    if (auto* timer = dynamic_cast<ui::Timer*>(c); timer && timer->Enabled())
+      due.push_back(timer);
+  for (ui::Timer* timer : due) timer->Fire();
+  Print("@ advanced " + platform::FormatDateTime(platform::Now()));
+  return true;
+}
+
 void THeadlessConsole::Run(const std::string& command) {
   size_t space = command.find(' ');
   std::string verb = command.substr(0, space);
@@ -138,6 +156,8 @@ void THeadlessConsole::Run(const std::string& command) {
         }
       }
     }
+  } else if (verb == "advance" && app_ && platform::ClockIsFrozen()) {
+    if (Advance(arg)) return;
   } else if (verb == "close") {
     if (ui::Form* form = FindForm(arg)) {
       ui::PostCloseBox(*form);

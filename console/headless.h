@@ -23,11 +23,20 @@
 // Forms and items go by their component names (StopServerForm, About,
 // ServerStatusMenu, ExitMenu, YesButton, RadioButton1, ...), ASCII case
 // ignored. An unknown command is reported on standard error.
+//
+// For tests only, and only in a process whose date-time clock was frozen
+// by HALVORINE_CLOCK (an operator's server never is):
+//   advance <seconds>       move the frozen clock forward by that many
+//                           seconds (0 to 864000), then tick each running
+//                           timer of the main window once (the minute
+//                           timer included, however few the seconds);
+//                           answered "@ advanced <date> <time>" when done
 #pragma once
 
 #include <cstdio>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "platform/msgloop.h"
 
@@ -57,6 +66,9 @@ class THeadlessConsole {
  private:
   void OnReadable();
   void Run(const std::string& command);
+  bool Advance(const std::string& seconds_text);
+
+  static constexpr long kMaxAdvanceSeconds = 864000;
 
   std::FILE* out_;
   int observer_ = 0;

@@ -21,6 +21,8 @@
 #include "platform/registry.h"
 #include "platform/ui/application.h"
 #include "platform/ui/automation.h"
+#include "platform/ui/timer.h"
+#include "server/eventcounters.h"
 #include "server/wsock.h"
 
 namespace {
@@ -393,3 +395,36 @@ TEST_F(AppTest, FirstShowingReleasesTheSplashAndRunsOnce) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// The minute timer's Resources page
+
+TEST_F(AppTest, MinuteTickFillsTheResourcesPage) {
+  Create();
+  EXPECT_EQ(App->Label2->Caption(), "Allocated Memory:");
+  EXPECT_EQ(App->Label3->Caption(), "");
+  EXPECT_EQ(App->Label14->Caption(), "None");
+  EXPECT_EQ(App->Label28->Caption(), "Threads Finished");
+  App->Timer->Fire();
+  int64_t low = std::stoll(App->Label6->Caption());
+  int64_t now = std::stoll(App->Label3->Caption());
+  int64_t high = std::stoll(App->Label7->Caption());
+  EXPECT_GT(now, 0);
+  EXPECT_LE(low, now);
+  EXPECT_LE(now, high);
+  {
+    // A megabyte more raises the maximum, which then stays.
+    auto block = std::make_unique<char[]>(1 << 20);
+    block[0] = 1;
+    App->Timer->Fire();
+    EXPECT_GE(std::stoll(App->Label7->Caption()), high + (1 << 20));
+  }
+  App->Timer->Fire();
+  EXPECT_GE(std::stoll(App->Label7->Caption()), high + (1 << 20));
+  EXPECT_EQ(App->Label6->Caption(), std::to_string(low));
+  CountEvent(evBeginPost);
+  App->Timer->Fire();
+  EXPECT_EQ(App->Label14->Caption(), std::to_string(EventCount(evFilesOpened)));
+  EXPECT_EQ(App->Label23->Caption(), std::to_string(EventCount(evBeginPost)));
+  EXPECT_EQ(App->Label26->Caption(), std::to_string(EventCount(evThreadsFinished)));
+}
