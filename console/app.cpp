@@ -160,7 +160,7 @@ void TApp::BuildComponents() {
   SaveStatTimer = new ui::Timer(this, "SaveStatTimer");
   SaveStatTimer->SetInterval(300000);
 
-  BuildResourcesPage();
+  BuildPages();
 
   SetClientSize(427, 362);
 
@@ -175,6 +175,11 @@ void TApp::BuildComponents() {
   Bind(Preferences1->OnClick, this, &TApp::SettingsButtonClick);
   Bind(AboutMenu->OnClick, this, &TApp::AboutButtonClick);
   Bind(ExitMenu->OnClick, this, &TApp::ExitMenuClick);
+  Bind(ConnectionList->OnDblClick, this, &TApp::ConnectionListDblClick);
+  Bind(UnloadDLL->OnClick, this, &TApp::UnloadDLLClick);
+  Bind(StatBox->OnChange, this, &TApp::StatBoxChange);
+  Bind(TimeBox->OnChange, this, &TApp::StatBoxChange);
+  Bind(OnResize, this, &TApp::FormResize);
   TabSet->OnChange = [this](ui::Component& sender, int index, bool& allow) { TabSetChange(sender, index, allow); };
   Timer->SetOnTimer([this](ui::Component& sender) { TimerTimer(sender); });
   StatTimer->SetOnTimer([this](ui::Component& sender) { StatTimerTimer(sender); });
@@ -273,6 +278,7 @@ void TApp::FormCreate(ui::Component&) {
     // What was valid is kept; the rest starts empty.
     if (!loaded.Error.empty()) AddLogLine(std::string(kStatsFile) + ": " + loaded.Error);
   }
+  StatBoxChange(*this);
 
   FirstShow = true;
   MinAllocated = 2147483647;

@@ -165,6 +165,7 @@ class TApp : public platform::ui::Form {
  private:
   TSocketEventViews EventViews();
   void BuildComponents();
+  void BuildPages();
   void BuildResourcesPage();
   void RefreshResources();
   void SetCaptionAndTitle(const std::string& text);

@@ -12,14 +12,49 @@
 //   @ modal <form>          a form began a modal showing, e.g.
 //                           "@ modal StopServerForm"
 //   @ modal-end <form>      that showing ended
+//   @ shown Header          a header viewer opened (its rows follow) and
+//   @ hidden Header         closed
+//   @ popup <menu> <x>,<y> <item> | <item> ...
+//                           a pop-up menu opened at that screen point
+// and, for a header viewer as it opens and for the show command below, what
+// a control shows:
+//   @ row <form>.<grid> <n> <cell> | <cell> ...
+//                           row n of a grid (the title rows, and the rows
+//                           with something beyond their number)
+//   @ label <form>.<label> <caption>
+//   @ combo <form>.<box> <chosen item>
+//   @ draw <form>.<box> <call>
+//                           one drawing call of a painted control (the
+//                           statistics graph), in the control's pixels:
+//                           "FillRect l,t r,b #RRGGBB", "Rectangle l,t r,b
+//                           #RRGGBB" (the brush), "Polygon #RRGGBB x,y x,y
+//                           ...", "MoveTo x,y", "LineTo x,y" (end point
+//                           not drawn), "TextOut x,y <text>"
 //
 // Commands, one per line (blank lines are skipped). Each becomes the user's
-// action in the message queue, so it takes effect in order with the rest,
+// action in the message queue, so it takes effect in order with the rest
+// (a command is taken only once what the one before it posted has run),
 // and is dropped when a user could not do it now (a main-menu item while a
 // dialog is open, a disabled button):
 //   menu <item>             choose the main window's menu item of that name
 //   click <form>.<control>  click a control of a form
 //   close <form>            the close box of a form
+//   menu <form>.<item>      choose an item of another form's menus (a
+//                           pop-up menu's items only while it is open)
+//   select <form>.<grid> <col> <row>
+//                           click a cell of a grid (a row-select grid
+//                           selects the row)
+//   select <form>.<control> <index>
+//                           choose item, tab or page <index> (combo box,
+//                           tab set, ...), e.g. "select App.TabSet 3"
+//   dblclick <form>.<grid> <col> <row>   double-click a cell
+//   dblclick <form>.<control>            double-click a control
+//   popup <form>.<control>  the right mouse button over a control: opens
+//                           its pop-up menu (e.g. "popup App.DLLList", then
+//                           "menu UnloadDLL")
+//   show <form>[.<control>] write what a form, a page (by its caption:
+//                           "show App.Resources", "show App.Stats") or a
+//                           control shows, as the lines above
 // Forms and items go by their component names (StopServerForm, About,
 // ServerStatusMenu, ExitMenu, YesButton, RadioButton1, ...), ASCII case
 // ignored. An unknown command is reported on standard error.
@@ -39,6 +74,10 @@
 #include <vector>
 
 #include "platform/msgloop.h"
+
+namespace platform::ui {
+class Control;
+}
 
 class TApp;
 
@@ -66,7 +105,10 @@ class THeadlessConsole {
  private:
   void OnReadable();
   void Run(const std::string& command);
+  void PostNextCommand();
   bool Advance(const std::string& seconds_text);
+  bool Act(const std::string& verb, const std::string& arg);
+  void Show(platform::ui::Control& control);
 
   static constexpr long kMaxAdvanceSeconds = 864000;
 
@@ -77,4 +119,5 @@ class THeadlessConsole {
   std::string pending_;
   std::deque<std::string> commands_;
   platform::HWND window_ = 0;
+  bool command_posted_ = false;
 };

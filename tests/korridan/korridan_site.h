@@ -188,6 +188,10 @@ class KorridanSite : public ::testing::Test {
       fs::remove_all(root_, ec);
     } else {
       std::fprintf(stderr, "program directory kept in %s\nstandard error:\n%s\n", prog_.c_str(), Stderr().c_str());
+      std::vector<std::string> lines = Lines();
+      std::fprintf(stderr, "standard output, the last lines:\n");
+      for (size_t i = lines.size() > 80 ? lines.size() - 80 : 0; i < lines.size(); ++i)
+        std::fprintf(stderr, "%s\n", lines[i].c_str());
     }
   }
 
