@@ -209,7 +209,7 @@ bool THeadlessConsole::Act(const std::string& verb, const std::string& arg) {
     while (in >> word) {
       char* end = nullptr;
       long n = std::strtol(word.c_str(), &end, 10);
-      if (*end != '\0' || n < -1 || n > 65535) return false;
+      if (*end != '\0' || n < -1 || n > 32767) return false;
       numbers.push_back(static_cast<int>(n));
     }
   }
