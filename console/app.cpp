@@ -160,6 +160,8 @@ void TApp::BuildComponents() {
   SaveStatTimer = new ui::Timer(this, "SaveStatTimer");
   SaveStatTimer->SetInterval(300000);
 
+  BuildPages();
+
   SetClientSize(427, 362);
 
   // The handlers, once the design values stand.
@@ -173,6 +175,11 @@ void TApp::BuildComponents() {
   Bind(Preferences1->OnClick, this, &TApp::SettingsButtonClick);
   Bind(AboutMenu->OnClick, this, &TApp::AboutButtonClick);
   Bind(ExitMenu->OnClick, this, &TApp::ExitMenuClick);
+  Bind(ConnectionList->OnDblClick, this, &TApp::ConnectionListDblClick);
+  Bind(UnloadDLL->OnClick, this, &TApp::UnloadDLLClick);
+  Bind(StatBox->OnChange, this, &TApp::StatBoxChange);
+  Bind(TimeBox->OnChange, this, &TApp::StatBoxChange);
+  Bind(OnResize, this, &TApp::FormResize);
   TabSet->OnChange = [this](ui::Component& sender, int index, bool& allow) { TabSetChange(sender, index, allow); };
   Timer->SetOnTimer([this](ui::Component& sender) { TimerTimer(sender); });
   StatTimer->SetOnTimer([this](ui::Component& sender) { StatTimerTimer(sender); });
@@ -271,6 +278,7 @@ void TApp::FormCreate(ui::Component&) {
     // What was valid is kept; the rest starts empty.
     if (!loaded.Error.empty()) AddLogLine(std::string(kStatsFile) + ": " + loaded.Error);
   }
+  StatBoxChange(*this);
 
   FirstShow = true;
   MinAllocated = 2147483647;
@@ -536,10 +544,6 @@ void TApp::TabSetChange(ui::Component&, int new_tab, bool&) {
 
 // ---------------------------------------------------------------------------
 // Timers
-
-void TApp::TimerTimer(ui::Component&) {
-  if (ServerListening) HTTP->CheckIdleTimeouts();
-}
 
 void TApp::StatTimerTimer(ui::Component&) {
   if (SocketState.StopAccepting) return;

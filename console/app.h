@@ -29,6 +29,7 @@
 
 #include "console/httpevents.h"
 #include "console/statshistory.h"
+#include "platform/datetime.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/form.h"
 #include "platform/ui/grid.h"
@@ -38,6 +39,7 @@
 #include "server/httpunit.h"
 
 class TAbout;
+class TStatGraph;
 class TStopServerForm;
 
 // The log window keeps this many lines.
@@ -82,6 +84,13 @@ class TApp : public platform::ui::Form {
   platform::ui::ComboBox* TimeBox;
   platform::ui::Timer* StatTimer;
   platform::ui::Timer* SaveStatTimer;
+  // Page "Resources": the memory captions and figures, then the captions
+  // and values of event counters 0 to 7 (blank figures, counter values
+  // "None", until the first minute tick).
+  platform::ui::Label *Label2, *Label3, *Label4, *Label5, *Label6, *Label7;
+  platform::ui::Label *Label8, *Label9, *Label10, *Label11, *Label14, *Label15, *Label17, *Label18;
+  platform::ui::Label *Label21, *Label22, *Label23, *Label24, *Label25, *Label26, *Label27, *Label28;
+  TStatGraph* StatGraph;
   // The engine. The interface library reads it through this field (the
   // address of HTTP is what it is given at attach), so it stays put.
   THTTP* HTTP;
@@ -101,6 +110,12 @@ class TApp : public platform::ui::Form {
   void SettingsButtonClick(platform::ui::Component& sender);
   void AboutButtonClick(platform::ui::Component& sender);
   void TabSetChange(platform::ui::Component& sender, int new_tab, bool& allow);
+
+  // The pages.
+  void ConnectionListDblClick(platform::ui::Component& sender);
+  void UnloadDLLClick(platform::ui::Component& sender);
+  void StatBoxChange(platform::ui::Component& sender);
+  void FormResize(platform::ui::Component& sender);
 
   // Timers.
   void TimerTimer(platform::ui::Component& sender);
@@ -150,6 +165,9 @@ class TApp : public platform::ui::Form {
  private:
   TSocketEventViews EventViews();
   void BuildComponents();
+  void BuildPages();
+  void BuildResourcesPage();
+  void RefreshResources();
   void SetCaptionAndTitle(const std::string& text);
   void AppendLine(std::string line);
   bool StartServer();
@@ -160,6 +178,17 @@ class TApp : public platform::ui::Form {
   bool stopping_ = false;
   bool exit_after_stop_ = false;
 };
+
+// Realm clients idle for more than this many minutes are dropped.
+constexpr int64_t kRealmIdleMinutes = 15;
+// Whole minutes from `from` to `to`, each cut to its minute, dates included
+// (negative when `to` is earlier).
+int64_t ElapsedMinutes(platform::TDateTime from, platform::TDateTime to);
+// Drops from the interface library's realm store every client whose last
+// request lies more than kRealmIdleMinutes back at `now`, counting each as
+// an expired realm user; a client that goes meanwhile is skipped. Returns
+// how many were dropped.
+int32_t ExpireRealmClients(platform::TDateTime now);
 
 // The forms of the program, made by the program block.
 extern TApp* App;

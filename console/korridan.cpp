@@ -20,6 +20,7 @@
 #include "console/headless.h"
 #include "console/stopserver.h"
 #include "foundation/allocguard.h"
+#include "foundation/realmlist.h"
 #include "foundation/securitystore.h"
 #include "foundation/serverconfig.h"
 #include "foundation/settings.h"
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
 
   OpenConfigFiles();
   SecurityStoreInit();
+  RealmListInit();
   SetAllocationContext("Halvorine");
   // The two memory figures pages may show through "$RESOURCE".
   ResourceSources.ProgramAllocatedBytes = AllocatedBytes;

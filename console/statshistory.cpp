@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <climits>
 #include <limits>
 #include <system_error>
 
@@ -60,19 +61,6 @@ TDateTime AddSeconds(int64_t seconds, TDateTime t) {
 }
 
 int64_t WindowSeconds(const TStatHistory& h) { return static_cast<int64_t>(h.BucketCount) * h.BucketSeconds; }
-
-// c + a x (d - c) / b, or c when b is 0; limited to the interval between c
-// and d (which may run downwards).
-double MapValueLinear(double a, double b, double c, double d) {
-  double r = (b == 0) ? c : c + a * (d - c) / b;
-  double lo = std::min(c, d), hi = std::max(c, d);
-  if (!(r >= lo)) r = lo;  // also catches NaN
-  if (r > hi) r = hi;
-  return r;
-}
-
-// To the nearest pixel, halves to even.
-int32_t RoundPixel(double v) { return static_cast<int32_t>(std::nearbyint(v)); }
 
 // --- Little-endian record fields ------------------------------------------
 
@@ -316,6 +304,30 @@ TStatRecordStatus TStatHistory::Load(std::span<const uint8_t> data, std::size_t&
 }
 
 // --- For the graph --------------------------------------------------------
+
+double MapValueLinear(double a, double b, double c, double d) {
+  double r = (b == 0) ? c : c + a * (d - c) / b;
+  double lo = std::min(c, d), hi = std::max(c, d);
+  if (!(r >= lo)) r = lo;  // also catches NaN
+  if (r > hi) r = hi;
+  return r;
+}
+
+int32_t MapIntLinear(int32_t a, int32_t b, int32_t c, int32_t d) {
+  // In 64 bits, so (d - c) x a cannot overflow; the quotient lies between
+  // c and d whenever a lies between 0 and b, and is clamped otherwise.
+  int64_t r = (b == 0) ? c : c + (static_cast<int64_t>(d) - c) * a / b;
+  return static_cast<int32_t>(std::clamp<int64_t>(r, std::min(c, d), std::max(c, d)));
+}
+
+TDateTime MapDateLinear(double a, double b, TDateTime c, TDateTime d) { return MapValueLinear(a, b, c, d); }
+
+int32_t RoundPixel(double v) {
+  double r = std::nearbyint(v);
+  if (!(r > INT32_MIN)) return INT32_MIN;
+  if (r >= INT32_MAX) return INT32_MAX;
+  return static_cast<int32_t>(r);
+}
 
 void TStatHistory::ScaleMax() {
   double data_max = 0;

@@ -29,10 +29,10 @@ constexpr std::size_t kStatTotalsRecordSize = 1805;
 constexpr std::size_t kStatCountsBlockSize = 4 * kStatMaxSeries * kStatMaxBuckets;  // 1740
 constexpr std::size_t kStatAveragingRecordSize = kStatTotalsRecordSize + kStatCountsBlockSize;
 
-// The graph draws a polygon of this many vertices: the anchor at the
-// bottom-left and one per shown bucket, enough for windows of up to 144
-// buckets (the console's have 73). A 145-bucket window needs one more.
-constexpr std::size_t kStatPolygonVertices = 145;
+// The graph draws a polygon of BucketCount + 1 vertices: the anchor at the
+// bottom-left and one per bucket of the window (the console's have 73).
+// A buffer of this many holds the largest window.
+constexpr std::size_t kStatPolygonVertices = kStatMaxBuckets + 1;
 
 struct TStatPoint {
   int32_t X = 0;
@@ -120,6 +120,15 @@ struct TStatHistory {
   // Fills every entry of vertices (writing only what fits). Clears Changed.
   void BuildPolygon(std::span<TStatPoint> vertices, int32_t series, const TStatRect& plot);
 };
+
+// Clamped linear maps: c + a x (d - c) / b, or c when b is 0, limited to the
+// closed interval between c and d (which may run downwards). The integer map
+// multiplies first and truncates toward zero.
+int32_t MapIntLinear(int32_t a, int32_t b, int32_t c, int32_t d);
+double MapValueLinear(double a, double b, double c, double d);
+platform::TDateTime MapDateLinear(double a, double b, platform::TDateTime c, platform::TDateTime d);
+// To the nearest pixel, halves to even.
+int32_t RoundPixel(double v);
 
 // Whole seconds from h.Start to t (the time of day rounded to the
 // millisecond, the milliseconds then dropped); negative when t is earlier.

@@ -166,6 +166,8 @@ TANDREL_EXPORT int32_t DeleteRealmUser(const THalvShortString address, const THa
     int32_t i = FindUser(*entry, ShortText(address));
     if (i < 0) return 0;
     entry->users.erase(entry->users.begin() + i);
+    // Expiry empties the list of a busy hour again: give the room back.
+    if (entry->users.size() <= entry->users.capacity() / 4) entry->users.shrink_to_fit();
     return 1;
   });
 }

@@ -187,6 +187,22 @@ std::string FormatTime(TDateTime t) {
 
 std::string FormatDateTime(TDateTime t) { return FormatShortDate(t) + " " + FormatTime(t); }
 
+std::string ShortMonthName(int month) {
+  static const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  if (month < 1 || month > 12) return {};
+  return kMonths[month - 1];
+}
+
+std::string FormatDateTime(std::string_view format, TDateTime t) {
+  if (format == "d-mmm") {
+    DateParts d = DecodeDate(t);
+    return std::to_string(d.day) + "-" + ShortMonthName(d.month);
+  }
+  if (format == "t") return FormatTime(t);
+  return {};
+}
+
 bool ParseDateTime(const std::string& text, TDateTime& out) {
   int y, mo, d, h, mi, s, ms = 0, used = 0;
   if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%n", &y, &mo, &d, &h, &mi, &s, &used) != 6) return false;

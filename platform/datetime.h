@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -57,6 +58,13 @@ std::time_t ToTimeT(TDateTime t);                  // local time
 std::string FormatShortDate(TDateTime t);
 std::string FormatTime(TDateTime t);
 std::string FormatDateTime(TDateTime t);  // short date, blank, time
+// The abbreviated month names "Jan" .. "Dec" for 1 .. 12; empty otherwise.
+std::string ShortMonthName(int month);
+// t in one of the format patterns the console's graph uses: "d-mmm" (the
+// day without a leading zero, "-", the abbreviated month name: "2-Mar") and
+// "t" (the short time format, which is the time format "hh:mm:ss" here).
+// Any other pattern gives the empty string.
+std::string FormatDateTime(std::string_view format, TDateTime t);
 
 // Parses "YYYY-MM-DD hh:mm:ss[.zzz]"; false when the text is not that.
 bool ParseDateTime(const std::string& text, TDateTime& out);

@@ -162,12 +162,7 @@ std::string ZeroPad(std::string_view text, char pad, std::size_t width) { return
 
 std::string TwoDigits(int n) { return (n < 10 ? "0" : "") + std::to_string(n); }
 
-std::string MonthAbbrev(int month) {
-  static const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  if (month < 1 || month > 12) return {};
-  return kMonths[month - 1];
-}
+std::string MonthAbbrev(int month) { return platform::ShortMonthName(month); }
 
 std::string LogTimestamp(platform::TDateTime t) {
   platform::DateParts d = platform::DecodeDate(t);

@@ -8,9 +8,11 @@
 #include <cstring>
 
 #include "platform/ui/application.h"
+#include "platform/ui/canvas.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/filectrls.h"
 #include "platform/ui/form.h"
+#include "platform/ui/grid.h"
 #include "platform/ui/input.h"
 #include "platform/ui/menus.h"
 #include "platform/ui/pages.h"
@@ -51,12 +53,79 @@ std::pair<std::string, std::string> Split(const std::string& text) {
   return {text.substr(0, space), Trim(text.substr(space + 1))};
 }
 
-// "Form.Control" to the control.
-Control* FindControl(const std::string& path) {
+// The control of that name on a control, wherever it sits (pages included).
+Control* FindChild(const Control& root, const std::string& name) {
+  for (Control* c : root.Controls()) {
+    if (SameText(c->Name(), name)) return c;
+    if (Control* found = FindChild(*c, name)) return found;
+  }
+  return nullptr;
+}
+
+// "Form.Control" to the control; "Form" alone to the form when whole_form.
+Control* FindControl(const std::string& path, bool whole_form = false) {
   size_t dot = path.find('.');
-  if (dot == std::string::npos) return nullptr;
+  if (dot == std::string::npos) return whole_form ? FindForm(path) : nullptr;
   Form* form = FindForm(path.substr(0, dot));
-  return form ? form->Find<Control>(path.substr(dot + 1)) : nullptr;
+  if (!form) return nullptr;
+  std::string name = path.substr(dot + 1);
+  if (auto* owned = form->Find<Control>(name)) return owned;
+  return FindChild(*form, name);
+}
+
+// Whole numbers only, each within -1..32767; false for anything else.
+bool Numbers(const std::string& text, std::vector<int>& out) {
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find(' ', at);
+    if (end == std::string::npos) end = text.size();
+    std::string word = text.substr(at, end - at);
+    at = end + 1;
+    if (word.empty()) continue;
+    char* stop = nullptr;
+    long n = std::strtol(word.c_str(), &stop, 10);
+    if (*stop != '\0' || n < -1 || n > 32767) return false;
+    out.push_back(static_cast<int>(n));
+  }
+  return true;
+}
+
+std::string Join(const std::vector<std::string>& parts, const char* separator) {
+  std::string out;
+  for (size_t i = 0; i < parts.size(); ++i) out += (i ? separator : "") + parts[i];
+  return out;
+}
+
+std::string ColorText(Color color) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%06X", static_cast<unsigned>(ColorToRGB(color)));
+  return buf;
+}
+
+std::string PointText(Point p) { return std::to_string(p.x) + "," + std::to_string(p.y); }
+
+std::string RectText(const Rect& r) { return PointText({r.left, r.top}) + " " + PointText({r.right, r.bottom}); }
+
+// One drawing call as text: the operation, its coordinates, then the brush
+// colour where it fills and the text where it writes.
+std::string DrawText(const DrawCall& call) {
+  std::string line = OpName(call.op);
+  switch (call.op) {
+    case DrawCall::Op::FillRect:
+    case DrawCall::Op::Rectangle:
+      return line + " " + RectText(call.rect) + " #" + ColorText(call.brush.color);
+    case DrawCall::Op::Polygon: {
+      std::vector<std::string> points;
+      for (const Point& p : call.points) points.push_back(PointText(p));
+      return line + " #" + ColorText(call.brush.color) + " " + Join(points, " ");
+    }
+    case DrawCall::Op::MoveTo:
+    case DrawCall::Op::LineTo:
+      return line + " " + PointText(call.points.size() > 1 ? call.points[1] : Point{});
+    case DrawCall::Op::TextOut:
+      return line + " " + PointText({call.rect.left, call.rect.top}) + " " + call.text;
+  }
+  return line;
 }
 
 int IndexIn(const std::vector<std::string>& texts, const std::string& item) {
@@ -132,7 +201,14 @@ HeadlessConsole::HeadlessConsole(std::string program, std::FILE* out) : program_
     } else if (what == "ModalBegin" || what == "ModalEnd") {
       if (auto* form = dynamic_cast<Form*>(&c))
         Print(std::string(what == "ModalBegin" ? "@ modal " : "@ modal-end ") + form->Name());
+    } else if (what == "Popup") {
+      if (auto* menu = dynamic_cast<PopupMenu*>(&c)) {
+        std::vector<std::string> items;
+        for (MenuItem* item : menu->Items().Items()) items.push_back(item->Caption());
+        Print("@ popup " + menu->Name() + " " + PointText(menu->PopupPoint()) + " " + Join(items, " | "));
+      }
     }
+    if (what != "Created") Changed(c, what);
   });
   window_ = CreateWindowHandle([this](const MSG& msg) {
     if (msg.message != WM_CONSOLE_COMMAND) return;
@@ -201,11 +277,34 @@ void HeadlessConsole::RunNext() {
   if (!commands_.empty() && !posted_) posted_ = PostMessage(window_, WM_CONSOLE_COMMAND, 0, 0);
 }
 
+void HeadlessConsole::Show(Control& control) {
+  Form* form = control.ParentForm();
+  std::string name = (form && form != &control ? form->Name() + "." : "") + control.Name();
+  if (auto* grid = dynamic_cast<StringGrid*>(&control)) {
+    for (int r = 0; r < grid->RowCount(); ++r) {
+      std::vector<std::string> cells = grid->RowTexts(r);
+      bool filled = r < grid->FixedRows();
+      for (int c = grid->FixedCols(); c < static_cast<int>(cells.size()); ++c) filled = filled || !cells[c].empty();
+      if (filled) Print("@ row " + name + " " + std::to_string(r) + " " + Join(cells, " | "));
+    }
+  } else if (auto* label = dynamic_cast<Label*>(&control)) {
+    Print("@ label " + name + " " + label->Caption());
+  } else if (auto* combo = dynamic_cast<ComboBox*>(&control)) {
+    Print("@ combo " + name + " " + combo->Text());
+  } else if (auto* box = dynamic_cast<PaintBox*>(&control)) {
+    for (const DrawCall& call : box->GetCanvas().Calls()) Print("@ draw " + name + " " + DrawText(call));
+  }
+  for (Control* child : control.Controls()) Show(*child);
+}
+
 bool HeadlessConsole::Run(const std::string& command) {
   auto [verb, arg] = Split(command);
+  if (RunOwn(verb, arg)) return true;
   if (verb == "menu") {
-    Form* main = MainForm();
-    auto* item = main ? main->Find<MenuItem>(arg) : nullptr;
+    // A main-form item, or <form>.<item> for the item of another form.
+    size_t dot = arg.find('.');
+    Form* form = dot == std::string::npos ? MainForm() : FindForm(arg.substr(0, dot));
+    auto* item = form ? form->Find<MenuItem>(dot == std::string::npos ? arg : arg.substr(dot + 1)) : nullptr;
     if (item) PostMenu(*item);
     return item != nullptr;
   }
@@ -214,11 +313,19 @@ bool HeadlessConsole::Run(const std::string& command) {
     if (form) PostCloseBox(*form);
     return form != nullptr;
   }
+  if (verb == "show") {  // page names may hold blanks
+    Control* control = FindControl(arg, true);
+    if (control) Show(*control);
+    return control != nullptr;
+  }
   auto [target, rest] = Split(arg);
   Control* control = FindControl(target);
   if (!control) return false;
-  if (verb == "click" && rest.empty()) {
-    PostClick(*control);
+  if ((verb == "click" || verb == "popup") && rest.empty()) {
+    if (verb == "click")
+      PostClick(*control);
+    else
+      PostContextMenu(*control);
     return true;
   }
   if (verb == "type") {
@@ -230,9 +337,23 @@ bool HeadlessConsole::Run(const std::string& command) {
     if (tree) PostChooseDirectory(*tree, rest);
     return tree != nullptr;
   }
+  auto* grid = dynamic_cast<StringGrid*>(control);
+  if (verb == "dblclick" && rest.empty()) {
+    PostDblClick(*control);
+    return true;
+  }
+  if (grid && (verb == "select" || verb == "dblclick")) {
+    std::vector<int> cell;
+    if (!Numbers(rest, cell) || cell.size() != 2) return false;
+    if (verb == "select")
+      PostSelectCell(*grid, cell[0], cell[1]);
+    else
+      PostDblClickCell(*grid, cell[0], cell[1]);
+    return true;
+  }
   int index = ItemIndex(*control, rest);
   if (index < 0) return false;
-  if (verb == "choose") {
+  if (verb == "choose" || verb == "select") {
     PostChoose(*control, index);
     return true;
   }

@@ -18,30 +18,59 @@
 // An action a user could not do now (a main-menu item while a dialog is
 // open, a disabled button) is dropped:
 //   menu <item>                      choose the main form's menu item
+//   menu <form>.<item>               choose an item of another form's menus
+//                                    (a pop-up menu's only while it is open)
 //   click <form>.<control>           click a control of a form
 //   close <form>                     the close box of a form
 //   choose <form>.<control> <item>   choose an item of a list, combo box,
 //                                    radio group or drive box, or a page or
 //                                    tab, by its text (ASCII case ignored)
 //                                    or else by its index
+//   select <form>.<grid> <col> <row> click a cell of a grid (a row-select
+//                                    grid selects the row)
+//   select <form>.<control> <index>  choose item, tab or page <index>
 //   toggle <form>.<control> <item>   Ctrl+click an item of a list
 //   dblclick <form>.<control> <item> double-click an item of a list
+//   dblclick <form>.<grid> <col> <row>  double-click a cell of a grid
+//   dblclick <form>.<control>        double-click a control
+//   popup <form>.<control>           the right mouse button over a control:
+//                                    opens its pop-up menu
 //   type <form>.<control> <text>     replace the text of an edit
 //   dir <form>.<control> <path>      choose a directory in a directory tree
+//   show <form>[.<control>]          write what a form, a page (by its
+//                                    name) or a control shows, as below
 // Forms, controls and items go by their component names, ASCII case
 // ignored. An unknown command, form, control or item is reported on
 // standard error.
+//
+// What "show" writes, a line for each control that shows something:
+//   @ row <form>.<grid> <n> <cell> | <cell> ...
+//                           row n of a grid (the title rows, and the rows
+//                           with something beyond their number)
+//   @ label <form>.<label> <caption>
+//   @ combo <form>.<box> <chosen item>
+//   @ draw <form>.<box> <call>
+//                           one drawing call of a paint box, in the
+//                           control's pixels: "FillRect l,t r,b #RRGGBB",
+//                           "Rectangle l,t r,b #RRGGBB" (the brush),
+//                           "Polygon #RRGGBB x,y x,y ...", "MoveTo x,y",
+//                           "LineTo x,y" (end point not drawn),
+//                           "TextOut x,y <text>"
+// and a pop-up menu as it opens:
+//   @ popup <menu> <x>,<y> <item> | <item> ...
 #pragma once
 
 #include <cstdio>
 #include <deque>
 #include <string>
+#include <string_view>
 
 #include "platform/msgloop.h"
 
 namespace platform::ui {
 
 class Component;
+class Control;
 class Form;
 
 // Whether there is no display to show windows on (neither DISPLAY nor
@@ -71,10 +100,17 @@ class HeadlessConsole {
   void ReadCommands(int fd);
 
   void Print(const std::string& line);
+  // Writes what a control and the controls on it show ("show").
+  void Show(Control& control);
 
  protected:
   // A component was created (before its OnCreate).
   virtual void Created(Component&) {}
+  // Any other change the control layer reports, after the console's own.
+  virtual void Changed(Component&, std::string_view /*what*/) {}
+  // A program's own commands, tried before the common ones; true when the
+  // command was the program's and taken.
+  virtual bool RunOwn(const std::string& /*verb*/, const std::string& /*arg*/) { return false; }
 
  private:
   void OnReadable();

@@ -21,9 +21,13 @@ class Timer : public Component {
   // the interval.
   void SetEnabled(bool on) { timer_.SetEnabled(on); }
   void SetOnTimer(NotifyEvent handler);
+  // Runs the handler now, as a tick would (enabled or not); the interval
+  // runs on undisturbed.
+  void Fire();
 
  private:
   platform::Timer timer_;
+  NotifyEvent on_timer_;
 };
 
 }  // namespace platform::ui

@@ -14,6 +14,7 @@
 #include "console/about.h"
 #include "console/app.h"
 #include "console/stopserver.h"
+#include "console/wgraph.h"
 #include "foundation/serverconfig.h"
 #include "platform/datetime.h"
 #include "platform/msgbox.h"
@@ -21,6 +22,8 @@
 #include "platform/registry.h"
 #include "platform/ui/application.h"
 #include "platform/ui/automation.h"
+#include "platform/ui/timer.h"
+#include "server/eventcounters.h"
 #include "server/wsock.h"
 
 namespace {
@@ -393,3 +396,74 @@ TEST_F(AppTest, FirstShowingReleasesTheSplashAndRunsOnce) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// The minute timer's Resources page
+
+TEST_F(AppTest, MinuteTickFillsTheResourcesPage) {
+  Create();
+  EXPECT_EQ(App->Label2->Caption(), "Allocated Memory:");
+  EXPECT_EQ(App->Label3->Caption(), "");
+  EXPECT_EQ(App->Label14->Caption(), "None");
+  EXPECT_EQ(App->Label28->Caption(), "Threads Finished");
+  App->Timer->Fire();
+  int64_t low = std::stoll(App->Label6->Caption());
+  int64_t now = std::stoll(App->Label3->Caption());
+  int64_t high = std::stoll(App->Label7->Caption());
+  EXPECT_GT(now, 0);
+  EXPECT_LE(low, now);
+  EXPECT_LE(now, high);
+  {
+    // A megabyte more raises the maximum, which then stays.
+    auto block = std::make_unique<char[]>(1 << 20);
+    block[0] = 1;
+    App->Timer->Fire();
+    EXPECT_GE(std::stoll(App->Label7->Caption()), high + (1 << 20));
+  }
+  App->Timer->Fire();
+  EXPECT_GE(std::stoll(App->Label7->Caption()), high + (1 << 20));
+  EXPECT_EQ(App->Label6->Caption(), std::to_string(low));
+  CountEvent(evBeginPost);
+  App->Timer->Fire();
+  EXPECT_EQ(App->Label14->Caption(), std::to_string(EventCount(evFilesOpened)));
+  EXPECT_EQ(App->Label23->Caption(), std::to_string(EventCount(evBeginPost)));
+  EXPECT_EQ(App->Label26->Caption(), std::to_string(EventCount(evThreadsFinished)));
+}
+
+// ---------------------------------------------------------------------------
+// The pages
+
+TEST_F(AppTest, StatBoxesChooseTheGraphsHistoryAndResizeLaysOutThePages) {
+  Create();
+  EXPECT_EQ(App->StatGraph->History(), &App->HistoryHits[0]);
+  EXPECT_EQ(App->StatGraph->SeriesName(0), "Hits from Known Users");
+  App->StatBox->SetItemIndex(3);
+  App->TimeBox->SetItemIndex(2);
+  App->StatBoxChange(*App->TimeBox);
+  EXPECT_EQ(App->StatGraph->History(), &App->HistoryUsers[2]);
+  EXPECT_EQ(App->StatGraph->SeriesName(0), "Known Users");
+  EXPECT_EQ(App->StatGraph->SeriesName(1), "All Users");
+  EXPECT_EQ(App->StatGraph->SeriesColor(0), ui::clBlue);
+  EXPECT_EQ(App->StatGraph->SeriesColor(1), ui::clRed);
+
+  App->SetClientSize(600, 900);
+  App->FormResize(*App);
+  const int w = App->Notebook->ClientWidth(), h = App->Notebook->ClientHeight();
+  EXPECT_EQ(App->Memo->BoundsRect(), (ui::Rect{3, 3, w - 3, h - 3}));
+  // 17 rows of 20 pixels and their lines; 17 connection rows of 22.
+  EXPECT_EQ(App->DLLList->BoundsRect(), (ui::Rect{3, 3, w - 3, 3 + std::min(h - 6, 21 * 17 + 1)}));
+  EXPECT_EQ(App->ConnectionList->BoundsRect(), (ui::Rect{3, 3, w - 3, 3 + std::min(h - 6, 22 * 17 + 1)}));
+  App->SetClientSize(427, 200);
+  App->FormResize(*App);
+  EXPECT_EQ(App->ConnectionList->Height(), App->Notebook->ClientHeight() - 6);
+}
+
+TEST_F(AppTest, DoubleClickAndUnloadOnAnEmptyRowDoNothing) {
+  Create();
+  App->ConnectionList->SetRow(1);
+  App->ConnectionListDblClick(*App->ConnectionList);
+  App->DLLList->SetRow(1);
+  App->UnloadDLLClick(*App->UnloadDLL);
+  EXPECT_EQ(boxes_.Shown().size(), 0u);
+  for (ui::Form* f : ui::AllForms()) EXPECT_NE(f->Name(), "Header");
+}

@@ -92,8 +92,15 @@ inline std::string Base64(const std::string& text) {
 // A client connection over loopback.
 class Client {
  public:
-  explicit Client(int port) {
+  // from: the loopback address to connect from (127.0.0.0/8), or none.
+  explicit Client(int port, const char* from = nullptr) {
     fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (from) {
+      sockaddr_in local{};
+      local.sin_family = AF_INET;
+      ::inet_pton(AF_INET, from, &local.sin_addr);
+      ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    }
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
@@ -130,8 +137,8 @@ class Client {
 };
 
 // The whole answer to one request.
-inline std::string Exchange(int port, const std::string& request) {
-  Client c(port);
+inline std::string Exchange(int port, const std::string& request, const char* from = nullptr) {
+  Client c(port, from);
   if (!c.Connected()) return "(connect failed)";
   c.Send(request);
   return c.ReadAll(10000);
@@ -181,6 +188,10 @@ class KorridanSite : public ::testing::Test {
       fs::remove_all(root_, ec);
     } else {
       std::fprintf(stderr, "program directory kept in %s\nstandard error:\n%s\n", prog_.c_str(), Stderr().c_str());
+      std::vector<std::string> lines = Lines();
+      std::fprintf(stderr, "standard output, the last lines:\n");
+      for (size_t i = lines.size() > 80 ? lines.size() - 80 : 0; i < lines.size(); ++i)
+        std::fprintf(stderr, "%s\n", lines[i].c_str());
     }
   }
 
@@ -219,6 +230,7 @@ class KorridanSite : public ::testing::Test {
     pid_ = fork();
     if (pid_ == 0) {
       setenv("HALVORINE_REGISTRY", (root_ + "/registry").c_str(), 1);
+      if (!clock_.empty()) setenv("HALVORINE_CLOCK", clock_.c_str(), 1);
       unsetenv("DISPLAY");
       unsetenv("WAYLAND_DISPLAY");
       if (::chdir(cwd_.c_str()) != 0) _exit(126);
@@ -321,10 +333,18 @@ class KorridanSite : public ::testing::Test {
     return false;
   }
 
-  std::string Get(const std::string& path, const std::string& auth = "") {
+  std::string Get(const std::string& path, const std::string& auth = "", const char* from = nullptr) {
     std::string request = "GET " + path + " HTTP/1.0\r\n";
     if (!auth.empty()) request += "Authorization: Basic " + Base64(auth) + "\r\n";
-    return Exchange(port_, request + "\r\n");
+    return Exchange(port_, request + "\r\n", from);
+  }
+
+  // Moves korridan's frozen clock (clock_) on and ticks its timers; the
+  // index of the answer line, -1 when none came.
+  int Advance(int seconds) {
+    size_t from = LineCount();
+    Command("advance " + std::to_string(seconds));
+    return WaitFor([](const std::string& l) { return l.starts_with("@ advanced "); }, from);
   }
 
   // The dated files the log cycle made in the logs directory.
@@ -345,6 +365,9 @@ class KorridanSite : public ::testing::Test {
 
   std::map<std::string, std::map<std::string, std::string>> ini_;
   std::string root_, prog_, home_, cwd_;
+  // When set, korridan's date-time clock stands still at it
+  // ("YYYY-MM-DD hh:mm:ss") until the test moves it with Advance.
+  std::string clock_;
   int port_ = 0;
   pid_t pid_ = -1;
 

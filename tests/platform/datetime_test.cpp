@@ -70,3 +70,16 @@ TEST(DateTime, ParsesTheClockText) {
 
 }  // namespace
 }  // namespace platform
+
+TEST(DateTimeFormats, DayMonthAndShortTimeOfTheGraph) {
+  using platform::EncodeDateTime;
+  using platform::FormatDateTime;
+  EXPECT_EQ(FormatDateTime("d-mmm", EncodeDateTime(2026, 3, 2, 9, 5, 7)), "2-Mar");
+  EXPECT_EQ(FormatDateTime("d-mmm", EncodeDateTime(2026, 12, 31, 23, 59, 59)), "31-Dec");
+  EXPECT_EQ(FormatDateTime("t", EncodeDateTime(2026, 3, 2, 9, 5, 7)), "09:05:07");
+  EXPECT_EQ(FormatDateTime("t", 0), "00:00:00");
+  EXPECT_EQ(FormatDateTime("d-mmm", 0), "30-Dec");  // day 0 is 1899-12-30
+  EXPECT_EQ(FormatDateTime("yyyy", 0), "");
+  EXPECT_EQ(platform::ShortMonthName(1), "Jan");
+  EXPECT_EQ(platform::ShortMonthName(13), "");
+}
