@@ -8,9 +8,12 @@
 
 #include "console/app.h"
 #include "platform/ui/application.h"
+#include "platform/ui/controls.h"
 #include "platform/ui/form.h"
+#include "platform/ui/grid.h"
 #include "platform/ui/input.h"
 #include "platform/ui/menus.h"
+#include "platform/ui/pages.h"
 
 namespace ui = platform::ui;
 
@@ -42,6 +45,44 @@ std::string Trim(const std::string& s) {
   return s.substr(b, e - b + 1);
 }
 
+// The user's action that gives a control the value: a text field's text,
+// a check box's state (1 or 0), a drop-down list's item, a page by its
+// caption, a grid's row by its number. False for a value it cannot take.
+bool SetControl(ui::Control& control, const std::string& value) {
+  if (auto* edit = dynamic_cast<ui::Edit*>(&control)) {
+    ui::PostReplaceText(*edit, value);
+    return true;
+  }
+  if (auto* check = dynamic_cast<ui::CheckBox*>(&control)) {
+    if (value != "1" && value != "0") return false;
+    if (check->Checked() != (value == "1")) ui::PostClick(*check);
+    return true;
+  }
+  if (auto* combo = dynamic_cast<ui::ComboBox*>(&control)) {
+    int index = combo->IndexOf(value);
+    if (index < 0) return false;
+    ui::PostChoose(*combo, index);
+    return true;
+  }
+  if (auto* pages = dynamic_cast<ui::PageList*>(&control)) {
+    std::vector<std::string> names = pages->PageNames();
+    for (size_t i = 0; i < names.size(); ++i) {
+      if (!ui::SameText(names[i], value)) continue;
+      ui::PostChoose(*pages, static_cast<int>(i));
+      return true;
+    }
+    return false;
+  }
+  if (auto* grid = dynamic_cast<ui::StringGrid*>(&control)) {
+    char* end = nullptr;
+    long row = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end || row < 0 || row >= grid->RowCount()) return false;
+    ui::PostSelectCell(*grid, grid->FixedCols(), static_cast<int>(row));
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool NoDisplay() { return !Set("DISPLAY") && !Set("WAYLAND_DISPLAY"); }
@@ -64,9 +105,17 @@ THeadlessConsole::THeadlessConsole(std::FILE* out) : out_(out) {
     }
   });
   window_ = platform::CreateWindowHandle([this](const platform::MSG& msg) {
-    if (msg.message != WM_CONSOLE_COMMAND || commands_.empty()) return;
+    if (msg.message != WM_CONSOLE_COMMAND) return;
+    posted_ = false;
+    if (commands_.empty()) return;
     std::string command = std::move(commands_.front());
     commands_.pop_front();
+    // The next command queues behind the actions of this one, so it sees
+    // what they did (a dialog they opened, the values it shows).
+    struct Next {
+      THeadlessConsole* self;
+      ~Next() { self->PostNext(); }
+    } next{this};
     Run(command);
   });
 }
@@ -104,7 +153,7 @@ void THeadlessConsole::OnReadable() {
     if (!pending_.empty()) {
       commands_.push_back(std::move(pending_));
       pending_.clear();
-      platform::PostMessage(window_, WM_CONSOLE_COMMAND, 0, 0);
+      PostNext();
     }
     return;
   }
@@ -115,8 +164,13 @@ void THeadlessConsole::OnReadable() {
     pending_.erase(0, eol + 1);
     if (line.empty()) continue;
     commands_.push_back(std::move(line));
-    platform::PostMessage(window_, WM_CONSOLE_COMMAND, 0, 0);
   }
+  PostNext();
+}
+
+void THeadlessConsole::PostNext() {
+  if (posted_ || commands_.empty()) return;
+  posted_ = platform::PostMessage(window_, WM_CONSOLE_COMMAND, 0, 0);
 }
 
 void THeadlessConsole::Run(const std::string& command) {
@@ -136,6 +190,16 @@ void THeadlessConsole::Run(const std::string& command) {
           ui::PostClick(*control);
           return;
         }
+      }
+    }
+  } else if (verb == "set") {
+    size_t dot = arg.find('.');
+    size_t blank = arg.find(' ');
+    if (dot != std::string::npos && dot < blank) {
+      std::string value = blank == std::string::npos ? std::string() : arg.substr(blank + 1);
+      if (ui::Form* form = FindForm(arg.substr(0, dot))) {
+        std::string name = arg.substr(dot + 1, blank == std::string::npos ? std::string::npos : blank - dot - 1);
+        if (auto* control = form->Find<ui::Control>(name); control && SetControl(*control, value)) return;
       }
     }
   } else if (verb == "close") {

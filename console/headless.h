@@ -20,9 +20,18 @@
 //   menu <item>             choose the main window's menu item of that name
 //   click <form>.<control>  click a control of a form
 //   close <form>            the close box of a form
+//   set <form>.<control> <value>
+//                           give a control a value as a user would: a text
+//                           field its text (typed case rules apply), a
+//                           check box 1 or 0, a drop-down list the item of
+//                           that text, a page control the page of that
+//                           caption, a grid the row of that number
 // Forms and items go by their component names (StopServerForm, About,
-// ServerStatusMenu, ExitMenu, YesButton, RadioButton1, ...), ASCII case
-// ignored. An unknown command is reported on standard error.
+// SettingsForm, IncludeForm, ServerStatusMenu, Preferences1, ExitMenu,
+// YesButton, AddressEdit, ...), ASCII case ignored. A command runs once the
+// actions of the one before it have been taken (inside the dialog one of
+// them opened). An unknown command, or a value a control cannot take, is
+// reported on standard error.
 #pragma once
 
 #include <cstdio>
@@ -56,6 +65,7 @@ class THeadlessConsole {
 
  private:
   void OnReadable();
+  void PostNext();
   void Run(const std::string& command);
 
   std::FILE* out_;
@@ -65,4 +75,5 @@ class THeadlessConsole {
   std::string pending_;
   std::deque<std::string> commands_;
   platform::HWND window_ = 0;
+  bool posted_ = false;  // a command message is queued
 };

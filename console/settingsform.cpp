@@ -102,7 +102,8 @@ TSettingsForm::TSettingsForm(ui::Component* owner) : ui::Form(owner, "SettingsFo
 
   Notebook = new ui::TabbedNotebook(this, this, "Notebook");
   Notebook->SetAlign(ui::Align::Client);
-  for (const char* page : {"Network", "Directories", "Includes", "Aliases", "Mime Types", "Log"}) Notebook->AddPage(page);
+  for (const char* page : {"Network", "Directories", "Includes", "Aliases", "Mime Types", "Log"})
+    Notebook->AddPage(page);
   Button1 = new ui::Button(this, this, "Button1");
   Button1->SetBounds(326, 258, 75, 25);
   Button1->SetCaption("OK");

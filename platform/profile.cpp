@@ -381,7 +381,8 @@ void IniFile::EraseSection(const std::string& section) {
   if (changed) Store(path_, lines);
 }
 
-void IniFile::ReplaceSection(const std::string& section, const std::vector<std::pair<std::string, std::string>>& pairs) {
+void IniFile::ReplaceSection(const std::string& section,
+                             const std::vector<std::pair<std::string, std::string>>& pairs) {
   if (pairs.empty()) {
     EraseSection(section);
     return;
