@@ -255,6 +255,13 @@ void Store(const std::string& path, const std::vector<Line>& lines) {
   if (!WriteFileAtomic(path, Serialize(lines), hook)) throw IniWriteError(path);
 }
 
+// A new section at the end of the file, after a blank line.
+void AppendSection(std::vector<Line>& lines, const std::string& section, const std::vector<Line>& body) {
+  if (!lines.empty() && !Trim(lines.back().text).empty()) lines.push_back(Line{});
+  lines.push_back(Classify("[" + section + "]"));
+  lines.insert(lines.end(), body.begin(), body.end());
+}
+
 // True when a section, key or value would break the file's structure.
 bool BreaksFile(const std::string& section, const std::string& key, const std::string& value) {
   return HasLineBreak(section) || section.find(']') != std::string::npos || key.empty() || HasLineBreak(key) ||
@@ -333,9 +340,7 @@ void IniFile::WriteString(const std::string& section, const std::string& key, co
   std::vector<Line> lines = LoadForWrite(path_);
   auto range = FindSection(lines, s);
   if (!range) {
-    if (!lines.empty() && !Trim(lines.back().text).empty()) lines.push_back(Line{});
-    lines.push_back(Classify("[" + s + "]"));
-    lines.push_back(Classify(k + "=" + value));
+    AppendSection(lines, s, {Classify(k + "=" + value)});
   } else {
     size_t at = range->second;
     for (size_t i = range->first + 1; i < range->second; ++i) {
@@ -407,9 +412,7 @@ void IniFile::ReplaceSection(const std::string& section,
   std::vector<Line> lines = LoadForWrite(path_);
   auto range = FindSection(lines, s);
   if (!range) {
-    if (!lines.empty() && !Trim(lines.back().text).empty()) lines.push_back(Line{});
-    lines.push_back(Classify("[" + s + "]"));
-    lines.insert(lines.end(), pair_lines.begin(), pair_lines.end());
+    AppendSection(lines, s, pair_lines);
   } else {
     // Later sections of that name go first, so the first range stays put.
     while (auto later = FindSection(lines, s, range->second))
