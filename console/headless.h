@@ -25,7 +25,9 @@
 //                           field its text (typed case rules apply), a
 //                           check box 1 or 0, a drop-down list the item of
 //                           that text, a page control the page of that
-//                           caption, a grid the row of that number
+//                           caption, a grid the row of that number (a
+//                           control on a page takes input only while its
+//                           page is the one shown)
 // Forms and items go by their component names (StopServerForm, About,
 // SettingsForm, IncludeForm, ServerStatusMenu, Preferences1, ExitMenu,
 // YesButton, AddressEdit, ...), ASCII case ignored. A command runs once the
