@@ -516,9 +516,16 @@ TEST(IniReplaceSection, WriterKilledBeforeTheRenameLeavesTheOldFile) {
   char c = 0;
   ASSERT_EQ(::read(ready[0], &c, 1), 1);
   ::close(ready[0]);
-  // The new file lies complete beside the old one; readers see the old.
+  // The new file lies complete beside the old one, the whole new section
+  // in one write; readers see the old.
   std::vector<std::string> names = DirNames(dir.path());
-  EXPECT_EQ(names.size(), 3u);  // the file, its lock and the temporary file
+  ASSERT_EQ(names.size(), 3u);  // the file, its lock and the temporary file
+  std::string temp;
+  for (const std::string& n : names)
+    if (n.find(".tmp") != std::string::npos) temp = ReadText(dir / n);
+  std::string expected = "[Network]\r\nPort=80\r\n\r\n[Aliases]\r\n";
+  for (int i = 0; i < 500; ++i) expected += "K" + std::to_string(i) + "=" + std::string(100, 'v') + "\r\n";
+  EXPECT_EQ(temp, expected);
   EXPECT_EQ(IniFile(path).ReadString("Aliases", "B", ""), "/b/");
   ASSERT_EQ(::kill(pid, SIGKILL), 0);
   int status = 0;
