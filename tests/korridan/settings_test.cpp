@@ -314,6 +314,7 @@ TEST_F(SettingsTest, EntryHandlersOfTheThreeLists) {
     EXPECT_EQ(seen_[2][4], mime ? "box:" + row1[0] : row1[1]);
     EXPECT_EQ(seen_[3], seen_[2]);
     EXPECT_EQ(GridRows(*(SettingsForm->*c.grid)), c.after_delete);
+    EXPECT_EQ((SettingsForm->*c.grid)->FixedRows(), 1);  // the header row stays fixed
     auto shown = boxes.Shown();
     ASSERT_EQ(shown.size(), 2u);
     for (const auto& box : shown) {
