@@ -155,8 +155,9 @@ class TApp : public platform::ui::Form {
   // Without a display: message boxes answer themselves, so a start that
   // would ask for a network address again and again fails instead.
   bool Headless = true;
-  // The settings dialog, once there is one; without it the Properties
-  // command does nothing and a start without an address fails.
+  // The settings dialog (Properties, and the start's question for an
+  // address while a display is there); without it the Properties command
+  // does nothing and a start without an address fails.
   platform::ui::Form* SettingsForm = nullptr;
 
   // True while a stop runs its own message loop.

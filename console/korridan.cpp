@@ -18,6 +18,8 @@
 #include "console/about.h"
 #include "console/app.h"
 #include "console/headless.h"
+#include "console/includeform.h"
+#include "console/settingsform.h"
 #include "console/stopserver.h"
 #include "foundation/allocguard.h"
 #include "foundation/realmlist.h"
@@ -61,6 +63,9 @@ int main(int argc, char** argv) {
     application.SetTitle(kStoppedCaption);
     App = application.CreateForm<TApp>();
     App->Headless = headless;
+    SettingsForm = application.CreateForm<TSettingsForm>();
+    App->SettingsForm = SettingsForm;
+    IncludeForm = application.CreateForm<TIncludeForm>();
     StopServerForm = application.CreateForm<TStopServerForm>(App->HTTP);
     AboutBox = application.CreateForm<TAbout>();
     platform::SetHandleCount(512);

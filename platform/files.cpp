@@ -180,7 +180,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
   return data;
 }
 
-bool WriteFileAtomic(const std::string& path, std::string_view data) {
+bool WriteFileAtomic(const std::string& path, std::string_view data, const std::function<void()>& before_rename) {
   if (path.empty()) {
     errno = ENOENT;
     return false;
@@ -212,6 +212,7 @@ bool WriteFileAtomic(const std::string& path, std::string_view data) {
     ok = false;
     saved = errno;
   }
+  if (ok && before_rename) before_rename();
   if (ok && ::rename(temp.c_str(), target.c_str()) == 0) return true;
   if (ok) saved = errno;
   ::unlink(temp.c_str());

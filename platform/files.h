@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -81,6 +82,9 @@ std::optional<std::string> ReadWholeFile(const std::string& path);
 // data is flushed to disk before the rename. An existing file keeps its
 // permission bits; a new one gets 0666 less the umask. On failure the old
 // file is untouched, no temporary file remains, and errno tells why.
-bool WriteFileAtomic(const std::string& path, std::string_view data);
+// before_rename, when given, runs once the temporary file is complete and
+// before the rename (tests stop a process there).
+bool WriteFileAtomic(const std::string& path, std::string_view data,
+                     const std::function<void()>& before_rename = {});
 
 }  // namespace platform

@@ -95,9 +95,10 @@ std::string Serialize(const std::vector<Line>& lines) {
 
 // The range [begin, end) of the lines of the first section of that name
 // (begin is its header); nullopt when there is none.
-std::optional<std::pair<size_t, size_t>> FindSection(const std::vector<Line>& lines, const std::string& section) {
+std::optional<std::pair<size_t, size_t>> FindSection(const std::vector<Line>& lines, const std::string& section,
+                                                     size_t from = 0) {
   std::string name = Trim(section);
-  for (size_t i = 0; i < lines.size(); ++i) {
+  for (size_t i = from; i < lines.size(); ++i) {
     if (lines[i].kind != LineKind::Section || !SameName(lines[i].name, name)) continue;
     size_t end = i + 1;
     while (end < lines.size() && lines[end].kind != LineKind::Section) ++end;
@@ -242,8 +243,29 @@ std::vector<Line> LoadForWrite(const std::string& path) {
   throw IniWriteError(path);
 }
 
+std::mutex hook_mutex;
+std::function<void()> before_replace;
+
 void Store(const std::string& path, const std::vector<Line>& lines) {
-  if (!WriteFileAtomic(path, Serialize(lines))) throw IniWriteError(path);
+  std::function<void()> hook;
+  {
+    std::lock_guard<std::mutex> lock(hook_mutex);
+    hook = before_replace;
+  }
+  if (!WriteFileAtomic(path, Serialize(lines), hook)) throw IniWriteError(path);
+}
+
+// A new section at the end of the file, after a blank line.
+void AppendSection(std::vector<Line>& lines, const std::string& section, const std::vector<Line>& body) {
+  if (!lines.empty() && !Trim(lines.back().text).empty()) lines.push_back(Line{});
+  lines.push_back(Classify("[" + section + "]"));
+  lines.insert(lines.end(), body.begin(), body.end());
+}
+
+// True when a section, key or value would break the file's structure.
+bool BreaksFile(const std::string& section, const std::string& key, const std::string& value) {
+  return HasLineBreak(section) || section.find(']') != std::string::npos || key.empty() || HasLineBreak(key) ||
+         key.find('=') != std::string::npos || key[0] == ';' || key[0] == '[' || HasLineBreak(value);
 }
 
 }  // namespace
@@ -312,18 +334,13 @@ std::vector<std::string> IniFile::ReadSections() const {
 void IniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
   std::string s = Trim(section);
   std::string k = Trim(key);
-  if (HasLineBreak(s) || s.find(']') != std::string::npos || k.empty() || HasLineBreak(k) ||
-      k.find('=') != std::string::npos || k[0] == ';' || k[0] == '[' || HasLineBreak(value)) {
-    throw IniWriteError(path_);
-  }
+  if (BreaksFile(s, k, value)) throw IniWriteError(path_);
   WriteLock lock(path_);
   if (!lock.ok()) throw IniWriteError(path_);
   std::vector<Line> lines = LoadForWrite(path_);
   auto range = FindSection(lines, s);
   if (!range) {
-    if (!lines.empty() && !Trim(lines.back().text).empty()) lines.push_back(Line{});
-    lines.push_back(Classify("[" + s + "]"));
-    lines.push_back(Classify(k + "=" + value));
+    AppendSection(lines, s, {Classify(k + "=" + value)});
   } else {
     size_t at = range->second;
     for (size_t i = range->first + 1; i < range->second; ++i) {
@@ -367,6 +384,52 @@ void IniFile::EraseSection(const std::string& section) {
     changed = true;
   }
   if (changed) Store(path_, lines);
+}
+
+void IniFile::ReplaceSection(const std::string& section,
+                             const std::vector<std::pair<std::string, std::string>>& pairs) {
+  if (pairs.empty()) {
+    EraseSection(section);
+    return;
+  }
+  std::string s = Trim(section);
+  // The new body: each key once, where it first came, with its last value.
+  std::vector<std::pair<std::string, std::string>> body;
+  for (const auto& [key, value] : pairs) {
+    std::string k = Trim(key);
+    if (BreaksFile(s, k, value)) throw IniWriteError(path_);
+    auto same = std::find_if(body.begin(), body.end(), [&](const auto& p) { return SameName(p.first, k); });
+    if (same != body.end())
+      same->second = value;
+    else
+      body.emplace_back(k, value);
+  }
+  std::vector<Line> pair_lines;
+  for (const auto& [k, v] : body) pair_lines.push_back(Classify(k + "=" + v));
+
+  WriteLock lock(path_);
+  if (!lock.ok()) throw IniWriteError(path_);
+  std::vector<Line> lines = LoadForWrite(path_);
+  auto range = FindSection(lines, s);
+  if (!range) {
+    AppendSection(lines, s, pair_lines);
+  } else {
+    // Later sections of that name go first, so the first range stays put.
+    while (auto later = FindSection(lines, s, range->second))
+      lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(later->first),
+                  lines.begin() + static_cast<std::ptrdiff_t>(later->second));
+    size_t body_begin = range->first + 1;
+    size_t body_end = range->second;
+    while (body_end > body_begin && Trim(lines[body_end - 1].text).empty()) --body_end;
+    lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(body_begin), lines.begin() + static_cast<std::ptrdiff_t>(body_end));
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(body_begin), pair_lines.begin(), pair_lines.end());
+  }
+  Store(path_, lines);
+}
+
+void SetIniBeforeReplaceHook(std::function<void()> hook) {
+  std::lock_guard<std::mutex> lock(hook_mutex);
+  before_replace = std::move(hook);
 }
 
 }  // namespace platform

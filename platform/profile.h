@@ -37,6 +37,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -97,8 +98,24 @@ class IniFile {
   // written when there is none (a missing file stays missing).
   void EraseSection(const std::string& section);
 
+  // Replaces every section of that name with one holding these pairs, in
+  // one write: readers and a crash see the old section or the new one,
+  // never a part. The result is what EraseSection and a WriteString per
+  // pair would leave, except that the section keeps its place: its header
+  // line and the blank lines after its last line stay, its other lines
+  // (comments too) go, and later sections of that name are removed; a
+  // missing section goes at the end. Of pairs with one key (ASCII case
+  // ignored) the first's place and spelling stay and the last's value.
+  // No pairs: as EraseSection. A pair that WriteString would refuse
+  // refuses the whole write, leaving the file as it was.
+  void ReplaceSection(const std::string& section, const std::vector<std::pair<std::string, std::string>>& pairs);
+
  private:
   std::string path_;
 };
+
+// For tests: runs inside every write, once the new file is complete beside
+// the old one and before it replaces it; an empty function stops that.
+void SetIniBeforeReplaceHook(std::function<void()> hook);
 
 }  // namespace platform

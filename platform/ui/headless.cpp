@@ -165,6 +165,41 @@ int ItemIndex(const Control& control, const std::string& item) {
   return number < count ? number : -1;
 }
 
+// The user's action that gives a control the value: a text field's text,
+// a check box's state (1 or 0), a drop-down list's item, a page by its
+// caption, a grid's row by its number. False for a value it cannot take.
+bool SetControl(Control& control, const std::string& value) {
+  if (auto* edit = dynamic_cast<Edit*>(&control)) {
+    PostReplaceText(*edit, value);
+    return true;
+  }
+  if (auto* check = dynamic_cast<CheckBox*>(&control)) {
+    if (value != "1" && value != "0") return false;
+    if (check->Checked() != (value == "1")) PostClick(*check);
+    return true;
+  }
+  if (auto* combo = dynamic_cast<ComboBox*>(&control)) {
+    int index = combo->IndexOf(value);
+    if (index < 0) return false;
+    PostChoose(*combo, index);
+    return true;
+  }
+  if (auto* pages = dynamic_cast<PageList*>(&control)) {
+    int index = IndexIn(pages->PageNames(), value);
+    if (index < 0) return false;
+    PostChoose(*pages, index);
+    return true;
+  }
+  if (auto* grid = dynamic_cast<StringGrid*>(&control)) {
+    char* end = nullptr;
+    long row = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end || row < 0 || row >= grid->RowCount()) return false;
+    PostSelectCell(*grid, grid->FixedCols(), static_cast<int>(row));
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool NoDisplay() { return !Set("DISPLAY") && !Set("WAYLAND_DISPLAY"); }
@@ -332,6 +367,7 @@ bool HeadlessConsole::Run(const std::string& command) {
     PostReplaceText(*control, rest);
     return true;
   }
+  if (verb == "set") return SetControl(*control, rest);
   if (verb == "dir") {
     auto* tree = dynamic_cast<DirectoryTree*>(control);
     if (tree) PostChooseDirectory(*tree, rest);

@@ -36,6 +36,13 @@
 //   popup <form>.<control>           the right mouse button over a control:
 //                                    opens its pop-up menu
 //   type <form>.<control> <text>     replace the text of an edit
+//   set <form>.<control> <value>     give a control a value as a user would:
+//                                    a text field its text, a check box 1
+//                                    or 0, a drop-down list the item of that
+//                                    text, a page control the page of that
+//                                    caption, a grid the row of that number
+//                                    (a control on a page takes input only
+//                                    while its page is the one shown)
 //   dir <form>.<control> <path>      choose a directory in a directory tree
 //   show <form>[.<control>]          write what a form, a page (by its
 //                                    name) or a control shows, as below

@@ -152,6 +152,41 @@ TEST_F(Korridan, MissingAddressFailsTheStartInsteadOfAsking) {
   EXPECT_EQ(WaitExit(), 0);
 }
 
+// The operator drives the settings dialog through commands: an address
+// for a start that had none, then an alias that the running server takes
+// at its next request.
+TEST_F(Korridan, OperatorSetsTheAddressAndAnAliasThroughTheSettingsDialog) {
+  ini_["Network"].erase("Address");
+  WriteFile(prog_ + "Other/page.html", "<html>other</html>\n");
+  Rule(prog_ + "Other/", "N", "");
+  Start();
+  ASSERT_TRUE(WaitStderr("You must enter a network address.")) << Stderr();
+  size_t from = LineCount();
+  for (const char* c : {"menu Preferences1", "set SettingsForm.AddressEdit 127.0.0.1", "set SettingsForm.DoAccess 2",
+                        "click SettingsForm.Button1", "menu ServerStatusMenu"})
+    Command(c);
+  ASSERT_GE(WaitRunning(from), 0) << Stderr();
+  EXPECT_GE(WaitForLine("@ modal SettingsForm", from), 0);
+  EXPECT_TRUE(WaitStderr("korridan: unknown command: set SettingsForm.DoAccess 2")) << Stderr();
+  EXPECT_TRUE(Get("/other/page.html").starts_with("HTTP/1.0 404")) << Stderr();
+
+  from = LineCount();
+  const std::vector<std::string> commands = {
+      "menu Preferences1",          "set SettingsForm.Notebook Aliases", "click SettingsForm.AliasAdd",
+      "set IncludeForm.TokenEdit other", "set IncludeForm.ReplaceEdit " + prog_ + "Other/",
+      "click IncludeForm.OKButton", "click SettingsForm.Button1"};
+  for (const std::string& c : commands) Command(c);
+  ASSERT_GE(WaitForLine("@ modal-end SettingsForm", from), 0) << Stderr();
+  std::string page = Get("/other/page.html");
+  EXPECT_TRUE(page.starts_with(kOkStart)) << page;
+  EXPECT_TRUE(Has(page, "<html>other</html>")) << page;
+  platform::IniFile ini(prog_ + "KORRIDAN.INI");
+  EXPECT_EQ(ini.ReadString("Network", "Address", ""), "127.0.0.1");
+  EXPECT_EQ(ini.ReadString("Aliases", "OTHER", ""), prog_ + "Other/");
+  Command("menu ExitMenu");
+  EXPECT_EQ(WaitExit(), 0);
+}
+
 TEST_F(Korridan, FailedListenLeavesTheServerStopped) {
   // Another socket holds the port (and is not handed to korridan).
   int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -422,6 +423,118 @@ TEST(IniFileCache, ChangesInPlaceAndReplacementsAreSeen) {
   EXPECT_EQ(a.ReadString("S", "k", ""), "4");
   std::remove(path.c_str());
   EXPECT_EQ(a.ReadString("S", "k", "gone"), "gone");
+}
+
+}  // namespace
+}  // namespace platform
+
+namespace platform {
+namespace {
+
+using testing::DirNames;
+using testing::ReadText;
+using testing::ScratchDir;
+using testing::WriteText;
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+// ---- Replacing a whole section ----
+
+TEST(IniReplaceSection, ReplacesInPlaceAsEraseAndWritesWould) {
+  struct Case {
+    const char* name;
+    const char* before;  // nullptr: no file
+    Pairs pairs;
+    const char* after;   // nullptr: no file
+  } cases[] = {
+      {"new file", nullptr, {{"HTML", "text/html"}}, "[Aliases]\r\nHTML=text/html\r\n"},
+      {"new section at the end", "[A]\nx=1", {{"K", "v"}}, "[A]\r\nx=1\r\n\r\n[Aliases]\r\nK=v\r\n"},
+      {"in place, blank lines and header kept, comments gone",
+       "[A]\nx=1\n[ aliases ]\nOLD=1\n; note\nB=2\n\n\n[Z]\nz=1\n",
+       {{"NEW", "n"}, {" B ", "3"}},
+       "[A]\r\nx=1\r\n[ aliases ]\r\nNEW=n\r\nB=3\r\n\r\n\r\n[Z]\r\nz=1\r\n"},
+      {"later duplicates removed", "[Aliases]\nA=1\n[Z]\nz=1\n[ALIASES]\nB=2\n", {{"C", "3"}},
+       "[Aliases]\r\nC=3\r\n[Z]\r\nz=1\r\n"},
+      {"one key: first place and spelling, last value", "", {{"Tok", "1"}, {"X", "x"}, {"TOK", "2"}},
+       "[Aliases]\r\nTok=2\r\nX=x\r\n"},
+      {"no pairs erases", "[Aliases]\nA=1\n\n[Z]\nz=1\n", {}, "[Z]\r\nz=1\r\n"},
+      {"no pairs and no file writes nothing", nullptr, {}, nullptr},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    std::string path = dir / "KORRIDAN.INI";
+    if (c.before) WriteText(path, c.before);
+    IniFile(path).ReplaceSection("Aliases", c.pairs);
+    if (c.after)
+      EXPECT_EQ(ReadText(path), c.after) << c.name;
+    else
+      EXPECT_TRUE(DirNames(dir.path()).empty()) << c.name;
+  }
+}
+
+TEST(IniReplaceSection, RefusedPairLeavesTheFileAsItWas) {
+  ScratchDir dir;
+  std::string path = dir / "MIME.INI";
+  WriteText(path, "[MimeTypes]\nhtm=text/html\n");
+  IniFile ini(path);
+  for (const Pairs& bad : {Pairs{{"gif", "image/gif"}, {"a=b", "v"}}, Pairs{{"gif", "x\r\n[Evil]"}},
+                           Pairs{{"", "v"}}, Pairs{{";c", "v"}}}) {
+    try {
+      ini.ReplaceSection("MimeTypes", bad);
+      ADD_FAILURE() << "no exception";
+    } catch (const IniWriteError& e) {
+      EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
+    }
+  }
+  EXPECT_THROW(IniFile(dir / "missing/MIME.INI").ReplaceSection("MimeTypes", {{"a", "b"}}), IniWriteError);
+  EXPECT_EQ(ReadText(path), "[MimeTypes]\nhtm=text/html\n");
+}
+
+// A writer that dies after its temporary file is complete and before the
+// rename leaves the old file whole, readable meanwhile, and the lock free.
+TEST(IniReplaceSection, WriterKilledBeforeTheRenameLeavesTheOldFile) {
+  ScratchDir dir;
+  std::string path = dir / "KORRIDAN.INI";
+  const std::string old_text = "[Network]\r\nPort=80\r\n\r\n[Aliases]\r\nA=/a/\r\nB=/b/\r\n";
+  WriteText(path, old_text);
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::close(ready[0]);
+    SetIniBeforeReplaceHook([&] {
+      char c = 'r';
+      (void)!::write(ready[1], &c, 1);
+      for (;;) ::pause();
+    });
+    Pairs many;
+    for (int i = 0; i < 500; ++i) many.emplace_back("K" + std::to_string(i), std::string(100, 'v'));
+    IniFile(path).ReplaceSection("Aliases", many);
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  char c = 0;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  ::close(ready[0]);
+  // The new file lies complete beside the old one, the whole new section
+  // in one write; readers see the old.
+  std::vector<std::string> names = DirNames(dir.path());
+  ASSERT_EQ(names.size(), 3u);  // the file, its lock and the temporary file
+  std::string temp;
+  for (const std::string& n : names)
+    if (n.find(".tmp") != std::string::npos) temp = ReadText(dir / n);
+  std::string expected = "[Network]\r\nPort=80\r\n\r\n[Aliases]\r\n";
+  for (int i = 0; i < 500; ++i) expected += "K" + std::to_string(i) + "=" + std::string(100, 'v') + "\r\n";
+  EXPECT_EQ(temp, expected);
+  EXPECT_EQ(IniFile(path).ReadString("Aliases", "B", ""), "/b/");
+  ASSERT_EQ(::kill(pid, SIGKILL), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(ReadText(path), old_text);
+  // The dead writer's lock went with it.
+  IniFile(path).ReplaceSection("Aliases", {{"C", "/c/"}});
+  EXPECT_EQ(ReadText(path), "[Network]\r\nPort=80\r\n\r\n[Aliases]\r\nC=/c/\r\n");
 }
 
 }  // namespace
