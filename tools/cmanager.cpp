@@ -1,0 +1,51 @@
+// libmanager and confmanager: the File Library Manager and the Conference
+// Manager, one source built twice (HALV_LIBMANAGER selects the first).
+//
+//   libmanager [--headless] [--commands]
+//   confmanager [--headless] [--commands]
+//
+// KORRIDAN.INI is read beside the executable (section QXBBS holds the BBS
+// path, key CONFIG.QX2), QX.DLL is loaded from the program directory, the
+// current directory or the system search, and the security tables from
+// [Directories] DataDir (default: the program directory + "Data/").
+// There is no window front end: the programs always run headless, message
+// boxes go to standard error, and the BBS path prompt is answered once, as
+// Cancel, which ends the program.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "foundation/securitystore.h"
+#include "foundation/serverconfig.h"
+#include "platform/ui/application.h"
+#include "tools/bbslibrary.h"
+#include "tools/cmanfrm.h"
+
+namespace {
+
+int Usage(const char* program) {
+  std::fprintf(stderr, "usage: %s [--headless] [--commands]\n", program);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--headless") != 0 && std::strcmp(argv[i], "--commands") != 0)
+      return Usage(kFileLibraryBuild ? "libmanager" : "confmanager");
+  }
+  // Unit initialisations, in this order.
+  OpenConfigFiles();
+  LoadBbsLibrary();
+  SecurityStoreInit();
+  {
+    platform::ui::Application application;
+    application.SetTitle(cman::kApplicationTitle);
+    TMain* main = application.CreateForm<TMain>();
+    main->Headless = true;
+    application.Run();
+  }
+  return 0;
+}
