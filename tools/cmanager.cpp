@@ -8,9 +8,13 @@
 // path, key CONFIG.QX2), QX.DLL is loaded from the program directory, the
 // current directory or the system search, and the security tables from
 // [Directories] DataDir (default: the program directory + "Data/").
-// There is no window front end: the programs always run headless, message
-// boxes go to standard error, and the BBS path prompt is answered once, as
-// Cancel, which ends the program.
+// There is no window front end: the programs always run headless. The main
+// window's caption, the application title, menu captions and modal showings
+// go to standard output, message boxes to standard error, and the BBS path
+// prompt is answered once, as Cancel, which ends the program. --commands
+// takes the administrator's actions from standard input, one a line
+// (platform/ui/headless.h), e.g. "choose Main.ConfList GENERAL",
+// "type Main.ConfDesc New text", "menu SaveAll", "menu Exit1".
 #include <unistd.h>
 
 #include <cstdio>
@@ -19,6 +23,7 @@
 #include "foundation/securitystore.h"
 #include "foundation/serverconfig.h"
 #include "platform/ui/application.h"
+#include "platform/ui/headless.h"
 #include "tools/bbslibrary.h"
 #include "tools/cmanfrm.h"
 
@@ -32,9 +37,13 @@ int Usage(const char* program) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const char* program = kFileLibraryBuild ? "libmanager" : "confmanager";
+  bool commands = false;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--headless") != 0 && std::strcmp(argv[i], "--commands") != 0)
-      return Usage(kFileLibraryBuild ? "libmanager" : "confmanager");
+    if (std::strcmp(argv[i], "--commands") == 0)
+      commands = true;
+    else if (std::strcmp(argv[i], "--headless") != 0)
+      return Usage(program);
   }
   // Unit initialisations, in this order.
   OpenConfigFiles();
@@ -42,9 +51,11 @@ int main(int argc, char** argv) {
   SecurityStoreInit();
   {
     platform::ui::Application application;
+    platform::ui::HeadlessConsole console(program);
     application.SetTitle(cman::kApplicationTitle);
     TMain* main = application.CreateForm<TMain>();
     main->Headless = true;
+    if (commands) console.ReadCommands(STDIN_FILENO);
     application.Run();
   }
   return 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -197,8 +198,7 @@ void TMain::FormShow(ui::Component&) {
   for (;;) {
     std::string path = ConfigIni->ReadString(settings::kQxbbs, cman::kConfigKey, "");
     if (path.empty() || last_open_failed) {
-      int answer = ui::MessageDlg(cman::kPathPrompt, platform::MsgKind::Error, platform::MsgButtons::OkCancel);
-      if (Headless || answer != platform::IDOK) {
+      if (AskForPath() != platform::IDOK) {
         GaveUp = true;
         break;
       }
@@ -219,7 +219,24 @@ void TMain::FormShow(ui::Component&) {
     ActionGroup->SetHeight(ActionGroup->Height() - 25);
   }
 #endif
-  if (GaveUp) Close();
+  // The window closes once its showing is over, and the program ends.
+  if (GaveUp) platform::PostMessage(Handle(), platform::WM_CLOSE, 0, 0);
+}
+
+int TMain::AskForPath() {
+  if (!Headless) return ui::MessageDlg(cman::kPathPrompt, platform::MsgKind::Error, platform::MsgButtons::OkCancel);
+  // Nobody could answer the prompt again and again: it is shown once and
+  // taken as Cancel.
+  auto previous = platform::SetMessageBoxHandler([](const platform::MessageBoxRequest& box) {
+    std::string line = std::string("message box [") + platform::KindName(box.kind) + "] " + box.caption + ": " +
+                       box.text + " -> " + platform::ButtonName(platform::IDCANCEL) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+    return platform::IDCANCEL;
+  });
+  int answer = ui::MessageDlg(cman::kPathPrompt, platform::MsgKind::Error, platform::MsgButtons::OkCancel);
+  platform::SetMessageBoxHandler(std::move(previous));
+  return answer;
 }
 
 void TMain::FormResize(ui::Component&) {

@@ -149,6 +149,8 @@ class TMain : public platform::ui::Form {
   // The selected item's entry, or nullptr.
   TConfItem* SelectedItem() const;
   bool RecordOpen() const { return Subboard || Directory; }
+  // The BBS path prompt: OK or Cancel.
+  int AskForPath();
 };
 
 extern TMain* Main;
