@@ -26,6 +26,8 @@
 #include "platform/ui/headless.h"
 #include "tools/bbslibrary.h"
 #include "tools/cmanfrm.h"
+#include "tools/ncfrm.h"
+#include "tools/preffrm.h"
 
 namespace {
 
@@ -55,6 +57,8 @@ int main(int argc, char** argv) {
     application.SetTitle(cman::kApplicationTitle);
     TMain* main = application.CreateForm<TMain>();
     main->Headless = true;
+    application.CreateForm<TNewConfFrm>();
+    application.CreateForm<TPrefForm>();
     if (commands) console.ReadCommands(STDIN_FILENO);
     application.Run();
   }

@@ -11,6 +11,8 @@
 #include "foundation/serverconfig.h"
 #include "foundation/settings.h"
 #include "platform/ui/application.h"
+#include "tools/ncfrm.h"
+#include "tools/preffrm.h"
 
 namespace ui = platform::ui;
 
@@ -150,6 +152,10 @@ TMain::TMain(ui::Component* owner) : ui::Form(owner, "Main") {
   SaveAll->OnClick = [this](ui::Component& s) { SaveAllClick(&s); };
   Exit1->OnClick = [this](ui::Component& s) { Exit1Click(s); };
   FindMenu->OnClick = [this](ui::Component& s) { FindMenuClick(s); };
+  PrefMenu->OnClick = [this](ui::Component& s) { PrefMenuClick(s); };
+  NewConf->OnClick = [this](ui::Component& s) { NewConfClick(s); };
+  DelConf->OnClick = [this](ui::Component& s) { DelConfClick(s); };
+  RepConf->OnClick = [this](ui::Component& s) { RepConfClick(s); };
   for (ui::MenuItem* m : {BothNames, ShortNames, LongNames})
     m->OnClick = [this](ui::Component& s) { BothNamesClick(s); };
   Find->OnFind = [this](ui::Component& s) { FindFind(s); };
@@ -202,6 +208,8 @@ void TMain::FormShow(ui::Component&) {
         GaveUp = true;
         break;
       }
+      if (PrefForm) PrefForm->ShowModal();
+      last_open_failed = false;
       path = ConfigIni->ReadString(settings::kQxbbs, cman::kConfigKey, "");
     }
     if (path.empty()) continue;
@@ -393,4 +401,100 @@ void TMain::SaveAllClick(ui::Component* sender) {
 
 void TMain::Exit1Click(ui::Component&) {
   if (auto* app = ui::Application::Current()) app->Terminate();
+}
+
+int TMain::FindConfByName(const std::string& name, NamingMode mode) const {
+  for (int i = 0; i < ConfList->Count(); ++i) {
+    auto* item = ConfList->ObjectAs<TConfItem>(i);
+    if (item && ui::SameText(ConfItemText(*item, mode), name)) return i;
+  }
+  return -1;
+}
+
+void TMain::PrefMenuClick(ui::Component&) {
+  // Paths keep their case here (file names are case-sensitive), so the
+  // stored path is compared as it stands.
+  std::string old = ConfigIni->ReadString(settings::kQxbbs, cman::kConfigKey, "");
+  bool changed = old.empty();
+  PrefForm->ConfigFile->SetText(old);
+  PrefForm->ShowModal();
+  changed = changed || old != PrefForm->ConfigFile->Text();
+  if (changed) {
+    std::string path = PrefForm->ConfigFile->Text();
+    ConfigIni->WriteString(settings::kQxbbs, cman::kConfigKey, path);
+    // What was edited belongs to the BBS being closed: it is stored now,
+    // and nothing is written through that BBS's records afterwards.
+    if (PropertiesChanged) SaveConfProperties();
+    Subboard = nullptr;
+    Directory = nullptr;
+    BbsClose();
+    BbsOpen(path);
+    RefillConfList(true);
+    ConfList->SetItemIndex(0);
+    ConfListClick(nullptr);
+  }
+#ifndef HALV_LIBMANAGER
+  ConfigIni->WriteString(settings::kQxbbs, cman::kDefaultConfDir, PrefForm->ConfDir->Text());
+#endif
+}
+
+void TMain::NewConfClick(ui::Component&) {
+  NewConfFrm->NewConfName->SetText("");
+#ifdef HALV_LIBMANAGER
+  NewConfFrm->NewConfPath->SetText("");
+#else
+  NewConfFrm->NewConfPath->SetText(ConfigIni->ReadString(settings::kQxbbs, cman::kDefaultConfDir, ""));
+#endif
+  for (;;) {
+    int result = NewConfFrm->ShowModal();
+    if (result == 2) return;
+    if (result != 1) continue;
+    std::string name = NewConfFrm->NewConfName->Text();
+    if (name.empty() || FindConfByName(name, 1) >= 0) continue;
+    std::string path = NewConfFrm->NewConfPath->Text();
+#ifdef HALV_LIBMANAGER
+    TBbsDirectoryHeader record{};
+    SetFieldText(record.Path, path);
+    bool created = BbsAddDirectory(name, record, path);
+#else
+    TBbsSubboardRecord record{};
+    record.MaxMessages = 1000;
+    record.MaxLength = 400;
+    record.AutoPurge = 1;
+    record.Compression = 1;
+    record.NewMark1 = 1;
+    record.NewMark2 = 1;
+    bool created = BbsAddSubboard(name, record, path);
+#endif
+    if (!created) continue;
+    RefillConfList(true);
+    ConfList->SetItemIndex(0);
+    ConfListClick(nullptr);
+    return;
+  }
+}
+
+void TMain::DelConfClick(ui::Component&) {
+  int index = ConfList->ItemIndex();
+  TConfItem* item = SelectedItem();
+  if (!item) return;
+  std::string name = item->Name.str();
+  if (ui::MessageDlg(std::string("Delete ") + cman::kEntryWord + " " + name + "?", platform::MsgKind::Information,
+                     platform::MsgButtons::YesNo) != platform::IDYES)
+    return;
+  PropertiesChanged = false;
+  Subboard = nullptr;
+  Directory = nullptr;
+  BbsDeleteEntry(ListKind, name);
+  ConfList->Delete(index);
+  index = std::min(index, ConfList->Count() - 1);
+  RefillConfList(true);
+  ConfList->SetItemIndex(index);
+  ConfListClick(nullptr);
+}
+
+void TMain::RepConfClick(ui::Component&) {
+  if (!SelectedItem()) return;
+  if ((BbsRepair(ListKind) & 0xFF) == 0)
+    ui::MessageDlg(std::string(cman::kEntryWord) + " is busy.", platform::MsgKind::Error, platform::MsgButtons::Ok);
 }

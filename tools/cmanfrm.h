@@ -139,11 +139,18 @@ class TMain : public platform::ui::Form {
   void FindFind(platform::ui::Component& sender);
   void SaveAllClick(platform::ui::Component* sender);
   void Exit1Click(platform::ui::Component& sender);
+  void PrefMenuClick(platform::ui::Component& sender);
+  void NewConfClick(platform::ui::Component& sender);
+  void DelConfClick(platform::ui::Component& sender);
+  void RepConfClick(platform::ui::Component& sender);
 
   // Own operations.
   void RefillConfList(bool from_bbs);
   void LoadConfProperties();
   void SaveConfProperties();
+  // The first item whose text in that mode equals name (ASCII case
+  // ignored), or -1.
+  int FindConfByName(const std::string& name, NamingMode mode) const;
 
  private:
   // The selected item's entry, or nullptr.

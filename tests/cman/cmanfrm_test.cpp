@@ -5,60 +5,11 @@
 
 #include <memory>
 
-#include "foundation/securitystore.h"
-#include "foundation/serverconfig.h"
-#include "platform/ui/application.h"
-#include "platform/ui/automation.h"
-#include "tests/cman/cman_fixture.h"
-#include "tests/ui/ui_fixture.h"
+#include "tests/cman/cman_window.h"
 
 namespace {
 
-namespace ui = platform::ui;
-namespace automation = platform::ui::automation;
-using bbstest::ReadBytes;
-
-constexpr bool kLib = kFileLibraryBuild;
-
-class ManagerWindow : public ui::testing::UiTest {
- protected:
-  void SetUp() override {
-    UiTest::SetUp();
-    setenv("HALVORINE_REGISTRY", (bbs.dir / "registry").c_str(), 1);
-    cmantest::MakeTables(bbs.dir / "Data");
-    delete ConfigIni;
-    ConfigIni = new platform::IniFile(bbs.dir / "KORRIDAN.INI");
-    ConfigIni->WriteString("Directories", "DataDir", bbs.dir / "Data/");
-    ConfigIni->WriteString("QXBBS", "CONFIG.QX2", bbs.home);
-    LoadBbsLibrary(QX_PATH);
-  }
-  void TearDown() override {
-    app.reset();
-    CloseSecurityTables();
-    BbsLibraryExit();
-    delete ConfigIni;
-    ConfigIni = nullptr;
-    unsetenv("HALVORINE_REGISTRY");
-    UiTest::TearDown();
-  }
-  void Start() {
-    app = std::make_unique<ui::Application>();
-    app->SetTitle(cman::kApplicationTitle);
-    main = app->CreateForm<TMain>();
-    main->Show();
-    automation::Pump();
-  }
-  std::string ListFile() const { return kLib ? bbs.Directories() : bbs.Subboards(); }
-  std::vector<std::string> Boxes() const {
-    std::vector<std::string> texts;
-    for (const auto& box : boxes.Shown()) texts.push_back(box.text);
-    return texts;
-  }
-
-  bbstest::SampleBbs bbs;
-  std::unique_ptr<ui::Application> app;
-  TMain* main = nullptr;
-};
+using namespace cmantest;
 
 TEST_F(ManagerWindow, TheBuildSwitchSetsCaptionsModuleKindAndPages) {
   Start();
@@ -232,7 +183,9 @@ TEST_F(ManagerWindow, WithoutAWorkingBbsThePromptComesBackUntilCancel) {
     boxes.Answer(platform::IDOK);
     boxes.Answer(platform::IDCANCEL);
     size_t shown = boxes.Shown().size();
+    automation::ModalResponder prefs("PrefForm", [](ui::Form& f) { ui::PostClick(*PrefForm->OKButton); });
     Start();
+    EXPECT_EQ(prefs.Count(), 1);
     EXPECT_EQ(boxes.Shown().size(), shown + 2) << c.library;
     EXPECT_EQ(boxes.Shown().back().text, cman::kPathPrompt);
     EXPECT_TRUE(main->GaveUp);
