@@ -27,6 +27,8 @@
 #include "tools/bbslibrary.h"
 #include "tools/cmanfrm.h"
 #include "tools/ncfrm.h"
+#include "tools/nipfrm.h"
+#include "tools/progress.h"
 #include "tools/preffrm.h"
 
 namespace {
@@ -59,6 +61,8 @@ int main(int argc, char** argv) {
     main->Headless = true;
     application.CreateForm<TNewConfFrm>();
     application.CreateForm<TPrefForm>();
+    NewIPForm = application.CreateForm<TNewIPForm>();
+    ProgressForm = application.CreateForm<TProgressForm>();
     if (commands) console.ReadCommands(STDIN_FILENO);
     application.Run();
   }

@@ -12,6 +12,7 @@
 #include "foundation/settings.h"
 #include "platform/ui/application.h"
 #include "tools/ncfrm.h"
+#include "tools/progress.h"
 #include "tools/preffrm.h"
 
 namespace ui = platform::ui;
@@ -127,13 +128,37 @@ TMain::TMain(ui::Component* owner) : ui::Form(owner, "Main") {
   CopyBox = check(dir, "CopyBox", 0, 40, "CD-ROM");
 
   ActionGroup = new ui::RadioGroup(this, security, "ActionGroup");
-  ActionGroup->SetBounds(8, 4, 105, 89);
+  ActionGroup->SetBounds(8, 2, 392, 60);
+  ActionGroup->SetColumns(3);
   ActionGroup->SetCaption("Action");
   ActionGroup->SetItems({"Read", "Write", "Moderate"});
   ActionGroup->SetItemIndex(0);
+  SecurityPage = std::make_unique<TAccessPage>(*this, *security, RuleChanged, TAccessPageNames{}, 60);
 
-  AllowAdmin = check(admin, "AllowAdmin", 8, 8, "Allow Administrator");
-  AllowAdmin->SetChecked(true);
+  TAccessPageNames names;
+  names.EnforceSecurity = "AllowAdmin";
+  names.EnforceCaption = "Allow Administrator";
+  names.AccessNotebook = "AdminNotebook";
+  names.NotGroupsList = "NotAdminGroups";
+  names.AllowGroupsList = "AdminGroups";
+  names.AddAccessGroup = "AddAdminGroup";
+  names.RemoveAccessGroup = "RemoveAdminGroup";
+  names.NotUsersList = "NotAdminUsers";
+  names.AllowUsersList = "AdminUsers";
+  names.AddAccessUser = "AddAdminUser";
+  names.RemoveAccessUser = "RemoveAdminUser";
+  names.IgnoreIP = "IgnoreAdminIP";
+  names.AllowIP = "AllowAdminIP";
+  names.DenyIP = "DenyAdminIP";
+  names.AddIP = "AddAdminIP";
+  names.RemoveIP = "RemoveAdminIP";
+  names.AccessIPList = "AdminIPList";
+  AdminPage = std::make_unique<TAccessPage>(*this, *admin, RuleChanged, names);
+  // Its user lists are always read and saved with the rule; its address
+  // list's edits are saved with it but mark nothing.
+  AdminPage->UsersFollowPage = false;
+  AdminPage->MarkIPListEdits = false;
+  AllowAdmin = AdminPage->EnforceSecurity;
 
   Find = new ui::FindDialog(this, "Find");
   Find->SetOptions(ui::frDown | ui::frHideMatchCase | ui::frHideWholeWord | ui::frHideUpDown);
@@ -188,6 +213,12 @@ void TMain::FormCreate(ui::Component&) {
   NotebookDesignWidth = Notebook->Width();
   NotebookDesignHeight = Notebook->Height();
   Notebook->SetPageIndex(0);
+  AdminPage->AccessNotebook->SetPageIndex(0);
+  SecurityPage->AccessNotebook->SetPageIndex(0);
+  SecurityPage->Module = Module;
+  AdminPage->Module = Module;
+  AdminPage->Resource = cman::kAdminResource;
+  AdminPage->Action.clear();
   Naming = 0;
   std::string data_dir =
       ConfigIni->ReadString(settings::kDirectories, settings::kDataDir, settings::tools::DataDir());
@@ -217,6 +248,7 @@ void TMain::FormShow(ui::Component&) {
       RefillConfList(true);
       ConfList->SetItemIndex(0);
       ConfListClick(nullptr);
+      LoadAdminAccess();
       break;
     }
     last_open_failed = true;
@@ -257,6 +289,39 @@ void TMain::FormResize(ui::Component&) {
 
 void TMain::FormDestroy(ui::Component&) {
   ui::Guarded([this] { SaveAllClick(nullptr); });
+  if (AdminRuleLoaded) ui::Guarded([this] { SaveAdminAccess(); });
+}
+
+bool TMain::StoreOpen() { return SecurityStore::Instance().Open; }
+
+void TMain::LoadConfAccess() {
+  if (!StoreOpen()) return;
+  SecurityPage->Module = Module;
+  SecurityPage->Resource = Resource;
+  SecurityPage->Action = Action;
+  SecurityPage->LoadRule();
+  UserListsLoaded = SecurityPage->UserListsLoaded;
+  RuleChanged = false;
+}
+
+void TMain::SaveConfAccess() {
+  if (!StoreOpen()) return;
+  SecurityPage->SaveRule();
+  RuleChanged = false;
+}
+
+void TMain::LoadAdminAccess() {
+  if (!StoreOpen()) return;
+  AdminPage->LoadRule();
+  AdminRuleLoaded = true;
+  RuleChanged = false;
+}
+
+void TMain::SaveAdminAccess() {
+  if (!StoreOpen()) return;
+  bool changed = RuleChanged;
+  AdminPage->SaveRule();
+  RuleChanged = changed;
 }
 
 void TMain::ConfListClick(ui::Component*) {
@@ -278,6 +343,7 @@ void TMain::ConfListClick(ui::Component*) {
       Action.clear();
   }
   LoadConfProperties();
+  LoadConfAccess();
 }
 
 void TMain::LoadConfProperties() {
@@ -397,6 +463,8 @@ void TMain::FindFind(ui::Component&) {
 
 void TMain::SaveAllClick(ui::Component* sender) {
   if (PropertiesChanged) SaveConfProperties();
+  if (RuleChanged) SaveConfAccess();
+  if (sender) SaveAdminAccess();
 }
 
 void TMain::Exit1Click(ui::Component&) {
@@ -493,8 +561,33 @@ void TMain::DelConfClick(ui::Component&) {
   ConfListClick(nullptr);
 }
 
+namespace {
+
+// The progress window as a repair drives it.
+class RepairProgress : public BbsProgressView {
+ public:
+  RepairProgress() { SetBbsProgressView(this); }
+  ~RepairProgress() override { SetBbsProgressView(nullptr); }
+  void Begin(int maximum) override {
+    if (!ProgressForm) return;
+    ProgressForm->Gauge->SetMaxValue(maximum);
+    ProgressForm->Show();
+  }
+  void Step(int percent, const std::string& status) override {
+    if (!ProgressForm) return;
+    ProgressForm->SetCaption(status);
+    ProgressForm->Gauge->SetProgress(percent);
+  }
+  void End() override {
+    if (ProgressForm) ProgressForm->Hide();
+  }
+};
+
+}  // namespace
+
 void TMain::RepConfClick(ui::Component&) {
   if (!SelectedItem()) return;
+  RepairProgress progress;
   if ((BbsRepair(ListKind) & 0xFF) == 0)
     ui::MessageDlg(std::string(cman::kEntryWord) + " is busy.", platform::MsgKind::Error, platform::MsgButtons::Ok);
 }

@@ -22,6 +22,7 @@
 #include "platform/ui/form.h"
 #include "platform/ui/menus.h"
 #include "platform/ui/pages.h"
+#include "tools/accesspage.h"
 #include "tools/bbslibrary.h"
 
 #ifdef HALV_LIBMANAGER
@@ -81,9 +82,16 @@ class TMain : public platform::ui::Form {
   platform::ui::Label* Label7;  // "Path To Files"
   platform::ui::Edit* PathToFiles;
   platform::ui::CheckBox* CopyBox;
-  // "Security"
+  // "Security": the action, and the entry's rule for it (EnforceSecurity,
+  // AccessNotebook and the page's lists, buttons and radio buttons).
   platform::ui::RadioGroup* ActionGroup;
-  // "Administrator"
+  std::unique_ptr<TAccessPage> SecurityPage;
+  // "Administrator": the module's administrator rule on a second page whose
+  // controls are named AllowAdmin, AdminNotebook, NotAdminGroups,
+  // AdminGroups, AddAdminGroup, RemoveAdminGroup, NotAdminUsers, AdminUsers,
+  // AddAdminUser, RemoveAdminUser, IgnoreAdminIP, AllowAdminIP, DenyAdminIP,
+  // AddAdminIP, RemoveAdminIP and AdminIPList.
+  std::unique_ptr<TAccessPage> AdminPage;
   platform::ui::CheckBox* AllowAdmin;
   // Menus
   platform::ui::MainMenu* MainMenu;
@@ -148,6 +156,10 @@ class TMain : public platform::ui::Form {
   void RefillConfList(bool from_bbs);
   void LoadConfProperties();
   void SaveConfProperties();
+  void LoadConfAccess();
+  void SaveConfAccess();
+  void LoadAdminAccess();
+  void SaveAdminAccess();
   // The first item whose text in that mode equals name (ASCII case
   // ignored), or -1.
   int FindConfByName(const std::string& name, NamingMode mode) const;
@@ -156,6 +168,8 @@ class TMain : public platform::ui::Form {
   // The selected item's entry, or nullptr.
   TConfItem* SelectedItem() const;
   bool RecordOpen() const { return Subboard || Directory; }
+  // Rules are read and written only while the security store is open.
+  static bool StoreOpen();
   // The BBS path prompt: OK or Cancel.
   int AskForPath();
 };

@@ -30,7 +30,9 @@ inline void MakeTables(const std::string& dir) {
   sqlite3* db = nullptr;
   sqlite3_open(":memory:", &db);
   std::string script = ReadText(HALV_SCHEMA_SCRIPT);
-  std::string sql = script + "INSERT OR REPLACE INTO GROUPS VALUES ('STAFF','Staff');";
+  std::string sql = script +
+                    "INSERT OR REPLACE INTO GROUPS VALUES ('STAFF','Staff');"
+                    "INSERT OR REPLACE INTO USERS VALUES ('ANN','Ann',0,CAST('' AS BLOB));";
   sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
   sqlite3_close(db);
   std::filesystem::current_path(saved);

@@ -14,6 +14,8 @@
 #include "tests/ui/ui_fixture.h"
 #include "tools/cmanfrm.h"
 #include "tools/ncfrm.h"
+#include "tools/nipfrm.h"
+#include "tools/progress.h"
 #include "tools/preffrm.h"
 
 namespace cmantest {
@@ -51,6 +53,8 @@ class ManagerWindow : public ui::testing::UiTest {
     main = app->CreateForm<TMain>();
     app->CreateForm<TNewConfFrm>();
     app->CreateForm<TPrefForm>();
+    NewIPForm = app->CreateForm<TNewIPForm>();
+    ProgressForm = app->CreateForm<TProgressForm>();
     main->Show();
     automation::Pump();
   }
@@ -59,6 +63,24 @@ class ManagerWindow : public ui::testing::UiTest {
     std::vector<std::string> texts;
     for (const auto& box : boxes.Shown()) texts.push_back(box.text);
     return texts;
+  }
+
+  // The ACCESS rows as "MODULE RESOURCE ACTION ENFORCE GROUPS USERS", the
+  // name lists' CRs shown as "|".
+  std::vector<std::string> Rules() const {
+    std::vector<std::string> rows;
+    sqlite3* db = nullptr;
+    sqlite3_open((bbs.dir / "Data/ACCESS.db").c_str(), &db);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db,
+                       "SELECT MODULE||' '||RESOURCE||' '||ACTION||' '||ENFORCE||' '||"
+                       "replace(CAST(GROUPS AS TEXT),char(13),'|')||' '||"
+                       "replace(CAST(USERS AS TEXT),char(13),'|') FROM ACCESS ORDER BY 1",
+                       -1, &st, nullptr);
+    while (sqlite3_step(st) == SQLITE_ROW) rows.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return rows;
   }
 
   bbstest::SampleBbs bbs;

@@ -25,7 +25,7 @@ TEST_F(ManagerWindow, TheBuildSwitchSetsCaptionsModuleKindAndPages) {
   std::vector<std::string> actions = {"Read", "Write", "Moderate"};
   if (kLib) actions.pop_back();
   EXPECT_EQ(main->ActionGroup->Items(), actions);
-  EXPECT_EQ(main->ActionGroup->Height(), kLib ? 89 - 25 : 89);
+  EXPECT_EQ(main->ActionGroup->Height(), kLib ? 60 - 25 : 60);
 }
 
 TEST_F(ManagerWindow, ShowsTheBbsListAndLoadsTheFirstEntry) {
@@ -220,6 +220,131 @@ TEST_F(ManagerWindow, AnEntryGoneFromUnderTheListIsReportedAndTheListReadAgain) 
   automation::ReplaceText(*main->ConfDesc, "Goes nowhere");
   automation::ChooseMenu(*main->SaveAll);
   EXPECT_EQ(ReadBytes(ListFile()), std::vector<unsigned char>(before.begin(), before.begin() + (kLib ? 416 : 288)));
+}
+
+}  // namespace
+
+namespace {
+
+using namespace cmantest;
+
+const std::string kModule = kLib ? "WEBFILE" : "WEBMSG";
+
+TEST_F(ManagerWindow, ARuleIsSavedUnderItsEntryAndActionBeforeTheNextIsLoaded) {
+  Start();
+  EXPECT_EQ(Rules(), std::vector<std::string>{});  // visiting writes nothing
+  automation::Choose(*main->Notebook, 1);
+  automation::Choose(*main->SecurityPage->NotGroupsList, 0);
+  automation::Click(*main->SecurityPage->AddAccessGroup);
+  EXPECT_TRUE(main->RuleChanged);
+  automation::Choose(*main->ActionGroup, 1);  // Write: Read's rule is saved first
+  EXPECT_EQ(main->Action, "WRITE");
+  EXPECT_EQ(main->SecurityPage->AllowGroupsList->Count(), 0);
+  const std::string first = kLib ? "UPLOADS" : "GENERAL";
+  EXPECT_EQ(Rules(), std::vector<std::string>{kModule + " " + first + " READ Y Staff| "});
+  automation::Choose(*main->ActionGroup, 0);
+  EXPECT_EQ(main->SecurityPage->AllowGroupsList->Texts(), std::vector<std::string>{"Staff"});
+  if (!kLib) {
+    automation::Choose(*main->ActionGroup, 2);
+    EXPECT_EQ(main->Action, "MODERATE");
+    automation::Click(*main->SecurityPage->EnforceSecurity);
+    automation::Choose(*main->ConfList, 1);
+    EXPECT_EQ(Rules().front(), "WEBMSG GENERAL MODERATE N  ");
+  }
+}
+
+TEST_F(ManagerWindow, TheAdministratorRuleIsSavedByTheMenuAndAtExitOnly) {
+  Start();
+  automation::Choose(*main->Notebook, 2);
+  EXPECT_EQ(main->AdminPage->NotUsersList->Texts(), std::vector<std::string>{"Ann"});  // always loaded
+  automation::Choose(*main->AdminPage->AccessNotebook, 1);
+  automation::Choose(*main->AdminPage->NotUsersList, 0);
+  automation::Click(*main->AdminPage->AddAccessUser);
+  automation::Choose(*main->Notebook, 0);
+
+  automation::Choose(*main->ConfList, 1);  // a list click does not save it
+  ASSERT_EQ(Rules().size(), 1u);  // the entry's rule, marked by the administrator edit
+  EXPECT_EQ(Rules()[0].find(kModule + " ADMINISTRATOR"), std::string::npos);
+  automation::ChooseMenu(*main->SaveAll);
+  ASSERT_EQ(Rules().size(), 2u);
+  EXPECT_EQ(Rules().front(), kModule + " ADMINISTRATOR  Y  Ann|");
+  automation::Choose(*main->Notebook, 2);
+  automation::Click(*main->AllowAdmin);
+  app.reset();  // the window goes: the administrator rule is saved
+  EXPECT_EQ(Rules().front(), kModule + " ADMINISTRATOR  N  Ann|");
+}
+
+TEST_F(ManagerWindow, NewEntriesGetTheBuildsDefaultsAndDuplicatesAreRefused) {
+  Start();
+  int shows = 0;
+  automation::ModalResponder dialog("NewConfFrm", [&](ui::Form&) {
+    ++shows;
+    // An empty name, then an existing short name in another case, then a new one.
+    const char* names[] = {"", kLib ? "docs" : "announce", "FRESH"};
+    ui::PostReplaceText(*NewConfFrm->NewConfName, names[shows - 1]);
+    if (shows == 3) ui::PostReplaceText(*NewConfFrm->NewConfPath, "/srv/fresh/");
+    ui::PostClick(*NewConfFrm->OKButton);
+  });
+  automation::ChooseMenu(*main->NewConf);
+  EXPECT_EQ(shows, 3);
+  EXPECT_EQ(NewConfFrm->Caption(), kLib ? "New File Library" : "New Conference");
+  EXPECT_EQ(main->ConfList->Count(), 4);
+  EXPECT_EQ(main->ConfList->ItemIndex(), 0);
+  auto bytes = ReadBytes(ListFile());
+  const size_t entry = kLib ? bbstest::kDirectoryEntry : bbstest::kSubboardEntry;
+  ASSERT_EQ(bytes.size(), 4 * entry);
+  const unsigned char* record = bytes.data() + 3 * entry + 160;
+  std::vector<unsigned char> expected(entry - 160, 0);
+  if (kLib) {
+    std::string path = "/SRV/FRESH/";  // as typed, upper case, nothing added
+    expected[85] = static_cast<unsigned char>(path.size());
+    std::copy(path.begin(), path.end(), expected.begin() + 86);
+  } else {
+    expected[73] = 1000 & 0xFF, expected[74] = 1000 >> 8;
+    expected[77] = 400 & 0xFF, expected[78] = 400 >> 8;
+    expected[81] = expected[82] = expected[107] = expected[112] = 1;
+  }
+  EXPECT_EQ(std::vector<unsigned char>(record, record + entry - 160), expected);
+}
+
+TEST_F(ManagerWindow, DeleteAsksFirstAndSelectsTheItemThatTookItsPlace) {
+  Start();
+  automation::Choose(*main->ConfList, 2);
+  boxes.Answer(platform::IDNO);
+  automation::ChooseMenu(*main->DelConf);
+  EXPECT_EQ(main->ConfList->Count(), 3);
+  boxes.Answer(platform::IDYES);
+  automation::ChooseMenu(*main->DelConf);
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{kLib ? "Delete Library GAMES?" : "Delete Conference TECHNICAL?",
+                                               kLib ? "Delete Library GAMES?" : "Delete Conference TECHNICAL?"}));
+  EXPECT_EQ(main->ConfList->Count(), 2);
+  EXPECT_EQ(main->ConfList->ItemIndex(), 1);  // the new last item
+  EXPECT_EQ(BbsListCount(main->ListKind), 2);
+  automation::ChooseMenu(*main->DelConf);
+  automation::ChooseMenu(*main->DelConf);
+  EXPECT_EQ(main->ConfList->Count(), 0);
+  EXPECT_EQ(main->ConfList->ItemIndex(), -1);
+}
+
+TEST_F(ManagerWindow, RepairShowsItsProgressAndReportsABusyEntry) {
+  Start();
+  std::vector<std::string> seen;
+  int observer = ui::AddChangeObserver([&](ui::Component& c, std::string_view what) {
+    if (&c == ProgressForm && (what == "Caption" || what == "Shown" || what == "Hidden"))
+      seen.push_back(what == "Caption" ? ProgressForm->Caption() : std::string(what));
+    if (&c == ProgressForm->Gauge && what == "Progress" && !seen.empty())
+      seen.push_back(std::to_string(ProgressForm->Gauge->Progress()));
+  });
+  automation::ChooseMenu(*main->RepConf);
+  const std::string name = kLib ? "UPLOADS" : "GENERAL";
+  EXPECT_EQ(seen, (std::vector<std::string>{"Shown", "Checking " + name + "...", "0", "Rebuilding " + name + "...",
+                                            "50", name + " repaired.", "100", "Hidden"}));
+  EXPECT_EQ(ProgressForm->Gauge->MaxValue(), 100);
+  EXPECT_EQ(Boxes(), std::vector<std::string>{});
+  std::ofstream(bbs.home + "/" + name + ".BSY") << "";
+  automation::ChooseMenu(*main->RepConf);
+  EXPECT_EQ(Boxes(), std::vector<std::string>{kLib ? "Library is busy." : "Conference is busy."});
+  ui::RemoveChangeObserver(observer);
 }
 
 }  // namespace
