@@ -38,6 +38,24 @@ inline void MakeTables(const std::string& dir) {
   std::filesystem::current_path(saved);
 }
 
+// The ACCESS rows as "MODULE RESOURCE ACTION ENFORCE GROUPS USERS", the
+// name lists' CRs shown as "|", in order.
+inline std::vector<std::string> RulesIn(const std::string& access_db) {
+  std::vector<std::string> rows;
+  sqlite3* db = nullptr;
+  sqlite3_open(access_db.c_str(), &db);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db,
+                     "SELECT MODULE||' '||RESOURCE||' '||ACTION||' '||ENFORCE||' '||"
+                     "replace(CAST(GROUPS AS TEXT),char(13),'|')||' '||"
+                     "replace(CAST(USERS AS TEXT),char(13),'|') FROM ACCESS ORDER BY 1",
+                     -1, &st, nullptr);
+  while (sqlite3_step(st) == SQLITE_ROW) rows.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return rows;
+}
+
 // The bytes of one list-file entry that the managers may change, or that
 // the BBS library changes when a record is stored: the list entry's
 // description and the record fields of the build.

@@ -65,23 +65,7 @@ class ManagerWindow : public ui::testing::UiTest {
     return texts;
   }
 
-  // The ACCESS rows as "MODULE RESOURCE ACTION ENFORCE GROUPS USERS", the
-  // name lists' CRs shown as "|".
-  std::vector<std::string> Rules() const {
-    std::vector<std::string> rows;
-    sqlite3* db = nullptr;
-    sqlite3_open((bbs.dir / "Data/ACCESS.db").c_str(), &db);
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db,
-                       "SELECT MODULE||' '||RESOURCE||' '||ACTION||' '||ENFORCE||' '||"
-                       "replace(CAST(GROUPS AS TEXT),char(13),'|')||' '||"
-                       "replace(CAST(USERS AS TEXT),char(13),'|') FROM ACCESS ORDER BY 1",
-                       -1, &st, nullptr);
-    while (sqlite3_step(st) == SQLITE_ROW) rows.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    return rows;
-  }
+  std::vector<std::string> Rules() const { return RulesIn(bbs.dir / "Data/ACCESS.db"); }
 
   bbstest::SampleBbs bbs;
   std::unique_ptr<ui::Application> app;

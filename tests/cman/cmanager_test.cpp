@@ -147,3 +147,35 @@ TEST_F(ManagerProgram, WithoutABbsPathThePromptIsShownOnceAndTheProgramEnds) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ManagerProgram, RulesNewDeleteAndRepairThroughTheCommands) {
+  const std::string module = kLib ? "WEBFILE" : "WEBMSG";
+  const std::string third = kLib ? "GAMES" : "TECHNICAL";
+  const std::string word = kLib ? "Library" : "Conference";
+  bbstest::WriteBytes(bbs.home + "/" + third + ".BSY", {});
+  Outcome o = Run(
+      "choose Main.Notebook Security\n"
+      "choose Main.NotGroupsList Staff\n"
+      "click Main.AddAccessGroup\n"
+      "choose Main.ActionGroup Write\n"
+      "menu NewConf\n"
+      "type NewConfFrm.NewConfName fresh\n"
+      "click NewConfFrm.OKButton\n"
+      "choose Main.ConfList 3\n"
+      "menu DelConf\n"
+      "menu RepConf\n"
+      "menu SaveAll\n"
+      "menu Exit1\n");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_NE(o.out.find("@ modal NewConfFrm\n"), std::string::npos) << o.out;
+  EXPECT_EQ(o.err, "message box [information] Information: Delete " + word + " FRESH? -> Yes\n" +
+                       "message box [error] Error: " + word + " is busy. -> OK\n");
+  const std::string first = kLib ? "UPLOADS" : "GENERAL";
+  EXPECT_EQ(cmantest::RulesIn(prog + "Data/ACCESS.db"),
+            (std::vector<std::string>{module + " ADMINISTRATOR  Y  ", module + " " + first + " READ Y Staff| "}));
+  EXPECT_EQ(ReadBytes(ListFile()).size(), 3 * (kLib ? bbstest::kDirectoryEntry : bbstest::kSubboardEntry));
+}
+
+}  // namespace
