@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 #include "console/about.h"
@@ -29,34 +28,15 @@
 #include "platform/files.h"
 #include "platform/ui/application.h"
 #include "platform/ui/component.h"
+#include "platform/ui/headless.h"
 #include "server/enginehook.h"
 #include "server/wsock.h"
 
-namespace {
-
-int Usage() {
-  std::fprintf(stderr, "usage: korridan [--headless] [--commands]\n");
-  return 2;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  bool headless = false;
   bool commands = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--headless") == 0)
-      headless = true;
-    else if (std::strcmp(argv[i], "--commands") == 0)
-      commands = true;
-    else
-      return Usage();
-  }
-  if (!headless && !NoDisplay()) {
-    // There is no window front end in this build.
-    std::fprintf(stderr, "korridan: no window front end; running headless\n");
-  }
-  headless = true;
+  if (!platform::ui::ReadHeadlessOptions(argc, argv, "korridan", commands)) return 2;
+  // There is no window front end in this build.
+  bool headless = true;
 
   OpenConfigFiles();
   SecurityStoreInit();

@@ -735,6 +735,13 @@ void Table::StartTransaction() {
   if (InTransaction()) m.Fail("A transaction is already open");
   m.LeaveEditing(*this);
   if (sqlite3_exec(m.db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) m.FailEngine();
+  // Writes to a file that was deleted or replaced under the open table
+  // would reach nobody.
+  int moved = 0;
+  if (sqlite3_file_control(m.db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved) {
+    sqlite3_exec(m.db, "ROLLBACK", nullptr, nullptr, nullptr);
+    m.Fail("The table file " + m.file + " was removed or replaced since the table was opened");
+  }
 }
 
 void Table::Commit() {

@@ -145,7 +145,8 @@ class HALV_DB_API Table {
   // (Rollback, an error, closing the table) not at all. StartTransaction
   // takes the write lock at once, waiting for another writer's as any
   // statement waits, so what a search inside finds stays true until the
-  // commit. Transactions do not nest.
+  // commit. It raises when the table's file was deleted or replaced since
+  // Open. Transactions do not nest.
   void StartTransaction();
   void Commit();
   // Drops what was posted since StartTransaction and any unposted edit;

@@ -32,6 +32,17 @@ bool EditOrInsert(SecurityStore& s, const std::string& module, const std::string
   return true;
 }
 
+// Posts the record (dropping the edit when the post fails) and flushes.
+void PostAndFlush(platform::Table& table) {
+  try {
+    table.Post();
+  } catch (...) {
+    table.Cancel();
+    throw;
+  }
+  table.Flush();
+}
+
 // The progress window while the accounts are read; hidden again however
 // the reading ends.
 class UserProgress {
@@ -110,13 +121,7 @@ void SaveAccessRule(std::string module, std::string resource, std::string action
   WriteNameList(addresses, ipList);
   s.Access.SetBlob(s.AccessGroups, groups);
   s.Access.SetBlob(s.AccessIpAddr, addresses);
-  try {
-    s.Access.Post();
-  } catch (...) {
-    s.Access.Cancel();
-    throw;
-  }
-  s.Access.Flush();
+  PostAndFlush(s.Access);
 }
 
 bool LoadUserLists(std::string module, std::string resource, std::string action, bool showProgress,
@@ -144,13 +149,7 @@ void SaveAccessUsers(std::string module, std::string resource, std::string actio
   std::string users;
   WriteNameList(users, allowedUsers);
   s.Access.SetBlob(s.AccessUsers, users);
-  try {
-    s.Access.Post();
-  } catch (...) {
-    s.Access.Cancel();
-    throw;
-  }
-  s.Access.Flush();
+  PostAndFlush(s.Access);
 }
 
 TAccessSave::TAccessSave() { SecurityStore::Instance().Access.StartTransaction(); }

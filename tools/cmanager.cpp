@@ -13,15 +13,15 @@
 // go to standard output, message boxes to standard error, and the BBS path
 // prompt is answered once, as Cancel, which ends the program. --commands
 // takes the administrator's actions from standard input, one a line
-// (platform/ui/headless.h), e.g. "choose Main.ConfList GENERAL",
-// "type Main.ConfDesc New text", "menu SaveAll", "menu Exit1".
+// (platform/ui/headless.h), e.g. "choose Main.ConfList 1" (the second
+// entry), "type Main.ConfDesc New text", "menu SaveAll", "menu Exit1".
+// SIGTERM and SIGINT close the main window as its close box does, saving
+// what was changed.
 #include <unistd.h>
-
-#include <cstdio>
-#include <cstring>
 
 #include "foundation/securitystore.h"
 #include "foundation/serverconfig.h"
+#include "platform/crossproc.h"
 #include "platform/ui/application.h"
 #include "platform/ui/headless.h"
 #include "tools/bbslibrary.h"
@@ -31,24 +31,10 @@
 #include "tools/progress.h"
 #include "tools/preffrm.h"
 
-namespace {
-
-int Usage(const char* program) {
-  std::fprintf(stderr, "usage: %s [--headless] [--commands]\n", program);
-  return 2;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   const char* program = kFileLibraryBuild ? "libmanager" : "confmanager";
   bool commands = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--commands") == 0)
-      commands = true;
-    else if (std::strcmp(argv[i], "--headless") != 0)
-      return Usage(program);
-  }
+  if (!platform::ui::ReadHeadlessOptions(argc, argv, program, commands)) return 2;
   // Unit initialisations, in this order.
   OpenConfigFiles();
   LoadBbsLibrary();
@@ -63,8 +49,11 @@ int main(int argc, char** argv) {
     application.CreateForm<TPrefForm>();
     NewIPForm = application.CreateForm<TNewIPForm>();
     ProgressForm = application.CreateForm<TProgressForm>();
+    platform::RouteSignalsTo(main->Handle());
     if (commands) console.ReadCommands(STDIN_FILENO);
     application.Run();
+    platform::RouteSignalsTo(0);
   }
+  CloseSecurityTables();
   return 0;
 }

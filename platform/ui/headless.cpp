@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/ui/application.h"
 #include "platform/ui/controls.h"
@@ -98,6 +99,23 @@ int ItemIndex(const Control& control, const std::string& item) {
 }  // namespace
 
 bool NoDisplay() { return !Set("DISPLAY") && !Set("WAYLAND_DISPLAY"); }
+
+bool ReadHeadlessOptions(int argc, char** argv, const char* program, bool& commands) {
+  bool headless = false;
+  commands = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--headless") == 0) {
+      headless = true;
+    } else if (std::strcmp(argv[i], "--commands") == 0) {
+      commands = true;
+    } else {
+      std::fprintf(stderr, "usage: %s [--headless] [--commands]\n", program);
+      return false;
+    }
+  }
+  if (!headless && !NoDisplay()) std::fprintf(stderr, "%s: no window front end; running headless\n", program);
+  return true;
+}
 
 HeadlessConsole::HeadlessConsole(std::string program, std::FILE* out) : program_(std::move(program)), out_(out) {
   observer_ = AddChangeObserver([this](Component& c, std::string_view what) {

@@ -48,6 +48,12 @@ class Form;
 // WAYLAND_DISPLAY set).
 bool NoDisplay();
 
+// The options of a program that runs headless: [--headless] [--commands].
+// Any other argument: the usage line on standard error, and false. Since no
+// program has a window front end yet, a start with a display says on
+// standard error that it runs headless all the same.
+bool ReadHeadlessOptions(int argc, char** argv, const char* program, bool& commands);
+
 class HeadlessConsole {
  public:
   // Mirrors from now on. program: the name that opens its error lines.

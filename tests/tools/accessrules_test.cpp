@@ -137,7 +137,7 @@ TEST_F(AccessRules, ASaveWaitsForAnotherWritersTransactionAndWinsAfterIt) {
                          nullptr, nullptr, nullptr),
             SQLITE_OK);
   std::thread finisher([other] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
   });
   std::string error;
@@ -152,6 +152,16 @@ TEST_F(AccessRules, ASaveWaitsForAnotherWritersTransactionAndWinsAfterIt) {
   EXPECT_EQ(error, "");
   sqlite3_close(other);
   EXPECT_EQ(Stored("SERVER", "/R/", "GET").groups, "Admins\r");
+}
+
+TEST_F(AccessRules, ASaveToATableFileRemovedSinceItWasOpenedIsRefused) {
+  std::filesystem::rename(data_ + "ACCESS.db", data_ + "ACCESS.old");
+  try {
+    TAccessSave save;
+    ADD_FAILURE() << "began a save on a removed file";
+  } catch (const platform::DbError& e) {
+    EXPECT_NE(std::string(e.what()).find("was removed or replaced"), std::string::npos) << e.what();
+  }
 }
 
 TEST(IPPattern, FourPartsOfZeroTo255OrAStarForTheRest) {

@@ -5,9 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <stdlib.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -17,6 +15,7 @@
 #include "platform/msgbox.h"
 #include "platform/msgloop.h"
 #include "platform/ui/automation.h"
+#include "tests/foundation/testdirs.h"
 #include "tools/nipfrm.h"
 #include "tools/progress.h"
 
@@ -28,14 +27,11 @@ struct StoredRule {
   std::string ipaction, enforce, groups, users, ipaddr;
 };
 
-class ToolsTest : public ::testing::Test {
+class ToolsTest : public TempDirTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/halv-tools-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    TempDirTest::SetUp();
     data_ = root_ + "/Data/";
-    setenv("HALVORINE_REGISTRY", (root_ + "/registry").c_str(), 1);
     CreateSecurityTables(data_);
     Sql("GROUPS", "INSERT INTO GROUPS VALUES ('STAFF','Staff'),('ADMINS','Admins'),('GUESTS','Guests');");
     Sql("USERS", "INSERT INTO USERS VALUES ('ANN','ann',0,CAST('' AS BLOB)),('BOB','Bob',0,CAST('' AS BLOB));");
@@ -52,9 +48,7 @@ class ToolsTest : public ::testing::Test {
     platform::ui::Free(ProgressForm);
     Drain();
     CloseSecurityTables();
-    unsetenv("HALVORINE_REGISTRY");
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
+    TempDirTest::TearDown();
   }
 
   static void Drain() {
@@ -97,7 +91,7 @@ class ToolsTest : public ::testing::Test {
     return r;
   }
 
-  std::string root_, data_;
+  std::string data_;
   platform::MessageBoxScript boxes_;
 };
 
