@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #include "platform/dynlib.h"
 
@@ -214,24 +215,32 @@ int32_t BbsDeleteEntry(BbsListKind kind, std::string_view name) {
   return 0;
 }
 
-bool BbsAddSubboard(std::string_view name, const TBbsSubboardRecord& record, std::string_view path) {
+namespace {
+
+// The add entry of the record's kind with the name, a copy of the record
+// and the path, each in a buffer of the binding.
+template <class Record>
+bool AddEntry(Slot slot, std::string_view name, const Record& record, Record& copy, std::string_view path) {
   Binding& b = B();
-  auto add = b.Entry<TQxAddSubboard>(kAddSubboard);
+  using AddFn = int32_t (*)(int32_t, const uint8_t*, const Record*, const uint8_t*);
+  auto add = b.Entry<AddFn>(slot);
   if (!add) return false;
   b.name.Set(name);
-  b.subboard_copy = record;
+  copy = record;
   b.add_path.Set(path);
-  return (add(b.handle, b.name.b, &b.subboard_copy, b.add_path.b) & 0xFF) != 0;
+  return (add(b.handle, b.name.b, &copy, b.add_path.b) & 0xFF) != 0;
+}
+
+}  // namespace
+
+bool BbsAddSubboard(std::string_view name, const TBbsSubboardRecord& record, std::string_view path) {
+  static_assert(std::is_same_v<TQxAddSubboard, int32_t (*)(int32_t, const uint8_t*, const TBbsSubboardRecord*,
+                                                           const uint8_t*)>);
+  return AddEntry(kAddSubboard, name, record, B().subboard_copy, path);
 }
 
 bool BbsAddDirectory(std::string_view name, const TBbsDirectoryHeader& header, std::string_view path) {
-  Binding& b = B();
-  auto add = b.Entry<TQxAddDirectory>(kAddDirectory);
-  if (!add) return false;
-  b.name.Set(name);
-  b.directory_copy = header;
-  b.add_path.Set(path);
-  return (add(b.handle, b.name.b, &b.directory_copy, b.add_path.b) & 0xFF) != 0;
+  return AddEntry(kAddDirectory, name, header, B().directory_copy, path);
 }
 
 int32_t BbsRepair(BbsListKind kind) {

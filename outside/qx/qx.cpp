@@ -146,13 +146,19 @@ struct Bbs {
     PutText(e.list.Description, sizeof e.list.Description, Text(desc, sizeof(TBbsSubboardRecord::Description)));
   }
 
-  void OpenByName(int kind, const std::string& name) {
+  int32_t OpenByName(int kind, const std::string& name) {
     OpenName(kind).clear();
     std::vector<Entry> entries = Read(kind);
     int i = Find(entries, name);
-    if (i < 0) return;
+    if (i < 0) return 0;
     std::memcpy(Open(kind), entries[i].record.data(), kRecordSize[kind]);
     OpenName(kind) = entries[i].Name();
+    return 1;
+  }
+
+  int32_t Close(int kind) {
+    OpenName(kind).clear();
+    return 0;
   }
 
   int32_t Store(int kind) {
@@ -224,6 +230,13 @@ Bbs* Get(int32_t handle) {
   return open_bbs[handle - 1].get();
 }
 
+// Runs f on the BBS of the handle; 0 when it is not open.
+template <class F>
+int32_t On(int32_t handle, F f) {
+  Bbs* bbs = Get(handle);
+  return bbs ? f(*bbs) : 0;
+}
+
 }  // namespace
 
 QX_EXPORT int32_t OrteluneInit(const uint8_t* path, const uint8_t*, const uint8_t*, const uint8_t*) {
@@ -264,80 +277,52 @@ QX_EXPORT int32_t GetListIndexNo(int32_t handle, int32_t n, int32_t kind, TBbsLi
   return 1;
 }
 
+// The entries of the two kinds differ only in the kind they act on.
+
 QX_EXPORT int32_t OpenSub(int32_t handle, const uint8_t* name, int32_t, int32_t, int32_t) {
-  Bbs* bbs = Get(handle);
-  if (!bbs) return 0;
-  bbs->OpenByName(0, Text(name, 256));
-  return bbs->sub_name.empty() ? 0 : 1;
+  return On(handle, [&](Bbs& b) { return b.OpenByName(0, Text(name, 256)); });
 }
-
 QX_EXPORT int32_t CloseSub(int32_t handle) {
-  if (Bbs* bbs = Get(handle)) bbs->sub_name.clear();
-  return 0;
+  return On(handle, [](Bbs& b) { return b.Close(0); });
 }
-
 QX_EXPORT TBbsSubboardRecord* GetSubtypePtr(int32_t handle) {
   Bbs* bbs = Get(handle);
   return bbs && !bbs->sub_name.empty() ? &bbs->sub : nullptr;
 }
-
 QX_EXPORT int32_t ChangeSub(int32_t handle) {
-  Bbs* bbs = Get(handle);
-  return bbs ? bbs->Store(0) : 0;
+  return On(handle, [](Bbs& b) { return b.Store(0); });
 }
-
-QX_EXPORT int32_t AddSubboard(int32_t handle, const uint8_t* name, const TBbsSubboardRecord* record,
-                              const uint8_t*) {
-  Bbs* bbs = Get(handle);
-  return bbs ? bbs->Add(0, name, record) : 0;
+QX_EXPORT int32_t AddSubboard(int32_t handle, const uint8_t* name, const TBbsSubboardRecord* record, const uint8_t*) {
+  return On(handle, [&](Bbs& b) { return b.Add(0, name, record); });
 }
-
 QX_EXPORT int32_t DeleteSubboard(int32_t handle, const uint8_t* name, int32_t) {
-  Bbs* bbs = Get(handle);
-  return bbs ? bbs->Delete(0, name) : 0;
+  return On(handle, [&](Bbs& b) { return b.Delete(0, name); });
 }
-
 QX_EXPORT int32_t RepairSubboard(int32_t handle, TBbsProgressCallback progress) {
-  Bbs* bbs = Get(handle);
-  return bbs ? bbs->Repair(0, progress) : 0;
+  return On(handle, [&](Bbs& b) { return b.Repair(0, progress); });
 }
 
 QX_EXPORT int32_t OpenDirByName(int32_t handle, const uint8_t* name, int32_t) {
-  Bbs* bbs = Get(handle);
-  if (!bbs) return 0;
-  bbs->OpenByName(1, Text(name, 256));
-  return bbs->dir_name.empty() ? 0 : 1;
+  return On(handle, [&](Bbs& b) { return b.OpenByName(1, Text(name, 256)); });
 }
-
 QX_EXPORT int32_t CloseDir(int32_t handle) {
-  if (Bbs* bbs = Get(handle)) bbs->dir_name.clear();
-  return 0;
+  return On(handle, [](Bbs& b) { return b.Close(1); });
 }
-
 QX_EXPORT TBbsDirectoryHeader* GetDirHeaderPtr(int32_t handle) {
   Bbs* bbs = Get(handle);
   return bbs && !bbs->dir_name.empty() ? &bbs->dir : nullptr;
 }
-
 QX_EXPORT int32_t ChangeDir(int32_t handle) {
-  Bbs* bbs = Get(handle);
-  return bbs ? bbs->Store(1) : 0;
+  return On(handle, [](Bbs& b) { return b.Store(1); });
 }
-
-QX_EXPORT int32_t AddDirectory(int32_t handle, const uint8_t* name, const TBbsDirectoryHeader* header,
-                               const uint8_t*) {
-  Bbs* bbs = Get(handle);
-  return bbs ? bbs->Add(1, name, header) : 0;
+QX_EXPORT int32_t AddDirectory(int32_t handle, const uint8_t* name, const TBbsDirectoryHeader* header, const uint8_t*) {
+  return On(handle, [&](Bbs& b) { return b.Add(1, name, header); });
 }
-
 QX_EXPORT int32_t DeleteDirectory(int32_t handle, const uint8_t* name, int32_t) {
-  Bbs* bbs = Get(handle);
-  return bbs ? bbs->Delete(1, name) : 0;
+  return On(handle, [&](Bbs& b) { return b.Delete(1, name); });
 }
-
 QX_EXPORT int32_t RepairLibrary(int32_t handle, TBbsProgressCallback progress) {
-  Bbs* bbs = Get(handle);
-  return bbs ? bbs->Repair(1, progress) : 0;
+  return On(handle, [&](Bbs& b) { return b.Repair(1, progress); });
 }
 
 // The entries keep the signatures the public header gives them.
