@@ -275,10 +275,13 @@ TEST_F(ManagerWindow, TheAdministratorRuleIsSavedByTheMenuAndAtExitOnly) {
 }
 
 TEST_F(ManagerWindow, NewEntriesGetTheBuildsDefaultsAndDuplicatesAreRefused) {
+  ConfigIni->WriteString("QXBBS", "DefaultConfDir", "/srv/conf/");
   Start();
   int shows = 0;
   automation::ModalResponder dialog("NewConfFrm", [&](ui::Form&) {
-    ++shows;
+    if (++shows == 1) {
+      EXPECT_EQ(NewConfFrm->NewConfPath->Text(), kLib ? "" : "/srv/conf/");
+    }
     // An empty name, then an existing short name in another case, then a new one.
     const char* names[] = {"", kLib ? "docs" : "announce", "FRESH"};
     ui::PostReplaceText(*NewConfFrm->NewConfName, names[shows - 1]);
