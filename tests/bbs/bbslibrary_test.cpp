@@ -146,7 +146,7 @@ TEST_F(BbsBinding, ASavedRecordChangesOnlyTheFieldsWritten) {
   ASSERT_NE(sub, nullptr);
   EXPECT_EQ(untouched, reinterpret_cast<TBbsDirectoryHeader*>(&entry));
   EXPECT_EQ(FieldText(entry.Name), "ANNOUNCE");
-  EXPECT_EQ(sub->MaxMessages, 200);
+  EXPECT_EQ(int32_t{sub->MaxMessages}, 200);
   sub->MaxMessages = 0x01020304;
   BbsSaveEntry(kBbsSubboards);
   auto diffs = Differences(before, ReadBytes(bbs.Subboards()));

@@ -104,7 +104,7 @@ TEST_F(ManagerWindow, FieldConversionsOfTheBuild) {
     automation::ReplaceText(*main->MaxMsgs, "lots");
     automation::ChooseMenu(*main->SaveAll);
     EXPECT_EQ(main->MaxMsgs->Text(), "0");
-    EXPECT_EQ(main->Subboard->MaxMessages, 1000);  // the old value stays
+    EXPECT_EQ(int32_t{main->Subboard->MaxMessages}, 1000);  // the old value stays
     EXPECT_FALSE(main->PropertiesChanged);
     auto before = ReadBytes(ListFile());
     automation::ReplaceText(*main->ConfDesc, "Changed");
