@@ -188,6 +188,9 @@ TMain::TMain(ui::Component* owner) : ui::Form(owner, "Main") {
 }
 
 TMain::~TMain() {
+  // The access-rule pages' handlers are bound to their controls: free the
+  // controls while the pages live.
+  FreeOwned();
   if (Main == this) Main = nullptr;
 }
 
