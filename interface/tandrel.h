@@ -1,7 +1,8 @@
 /*
  * tandrel.h - the interface between the Halvorine server and the code it
  * loads: extension libraries ("$" URLs), the page engine MORVEX32.DLL, the
- * log plug-in HALVLOG.DLL, and the exports of libtandrel.so.
+ * log plug-in HALVLOG.DLL, the exports of libtandrel.so, and the BBS
+ * library QX.DLL that the library and conference managers use.
  *
  * This is the one declaration of every block that crosses a library
  * boundary. It is plain C (usable from C and C++), depends on nothing but
@@ -226,6 +227,93 @@ int32_t GetMemoryUsed(void); /* bytes held by the library's own allocations */
 #define HALV_ORD_GetAddedLine 1003
 #define HALV_ORD_GetMemoryUsed 1004
 
+/* ---- BBS library QX.DLL ----------------------------------------------------
+ * libmanager and confmanager reach the bulletin-board system only through
+ * this library, loaded by the plain name "QX.DLL" (program directory, then
+ * current directory, then the system search). Its 18 entries are looked up
+ * by these exact names; each takes its arguments in the order given (the
+ * order the original caller pushes them) and all run on the caller's
+ * thread. Text goes in as the address of a short string (length byte and
+ * text) in a 256-byte buffer the caller owns. A handle is what OrteluneInit
+ * gave; 0 means no BBS. A kind selects the entries of a list: 0 subboards
+ * (conferences), 1 file directories (file libraries); entries of a kind are
+ * numbered from 1 in the BBS's own order.
+ *
+ * Records are the library's: the caller reads and writes the named fields
+ * in place, through the address the library gives, and leaves every other
+ * byte as the library set it. String fields are short strings of the width
+ * given; a caller never reads past the field. outside/qx is a complete
+ * stand-in library with its own store. */
+
+#define QX_KIND_SUBBOARDS 0
+#define QX_KIND_DIRECTORIES 1
+
+#pragma pack(push, 1)
+/* One entry of a list, as GetListIndexNo fills the caller's buffer. */
+typedef struct TBbsListEntry {
+  uint8_t Reserved1[17];
+  uint8_t Name[50];        /* short name, at most 49 characters */
+  uint8_t Description[93]; /* at most 92 characters */
+} TBbsListEntry;
+
+/* The open file directory's header (GetDirHeaderPtr). */
+typedef struct TBbsDirectoryHeader {
+  uint8_t Reserved1[17];
+  uint8_t Description[41]; /* at most 40 characters */
+  uint8_t Reserved2[27];
+  uint8_t Path[46];        /* at most 45 characters: where the files lie */
+  uint8_t Reserved3[16];
+  uint8_t CdRom;           /* 0 no, 1 yes */
+  uint8_t Reserved4[108];
+} TBbsDirectoryHeader;
+
+/* The open subboard's record (GetSubtypePtr). */
+typedef struct TBbsSubboardRecord {
+  uint8_t Reserved1[6];
+  uint8_t Description[41]; /* at most 40 characters */
+  uint8_t Reserved2[26];
+  int32_t MaxMessages;     /* little-endian */
+  int16_t MaxLength;       /* little-endian, signed */
+  uint8_t AllowAnonymous;  /* 0/1 */
+  uint8_t Reserved3;       /* the caller never touches it */
+  uint8_t AutoPurge;       /* 0/1 */
+  uint8_t Compression;     /* 0/1 */
+  uint8_t Reserved4[24];
+  uint8_t NewMark1;        /* set to 1 by the caller in a new subboard only */
+  uint8_t Reserved5[4];
+  uint8_t NewMark2;        /* set to 1 by the caller in a new subboard only */
+  uint8_t Reserved6[15];
+} TBbsSubboardRecord;
+#pragma pack(pop)
+
+/* Called during a repair, on the repairing thread: percent 0 to 100 and a
+ * zero-terminated status text, valid during the call. */
+typedef void (*TBbsProgressCallback)(int32_t percent, const char* status);
+
+/* The entries, in slot order. Results other than those commented are not
+ * consulted by the tools. */
+typedef int32_t (*TQxOrteluneInit)(const uint8_t* path, const uint8_t* empty1, const uint8_t* empty2,
+                                   const uint8_t* one); /* handle; 0 = no BBS there */
+typedef int32_t (*TQxOrteluneDone)(int32_t handle);
+typedef int32_t (*TQxSubListCount)(int32_t handle, int32_t kind); /* 0 or less: none */
+typedef int32_t (*TQxGetListIndexNo)(int32_t handle, int32_t n, int32_t kind, TBbsListEntry* entry);
+typedef int32_t (*TQxOpenSub)(int32_t handle, const uint8_t* name, int32_t a1, int32_t a0, int32_t b0);
+typedef int32_t (*TQxCloseSub)(int32_t handle);
+typedef TBbsSubboardRecord* (*TQxGetSubtypePtr)(int32_t handle); /* NULL: none open */
+typedef int32_t (*TQxChangeSub)(int32_t handle); /* stores the open record */
+typedef int32_t (*TQxAddSubboard)(int32_t handle, const uint8_t* name, const TBbsSubboardRecord* record,
+                                  const uint8_t* path); /* low byte not 0: created */
+typedef int32_t (*TQxDeleteSubboard)(int32_t handle, const uint8_t* name, int32_t one);
+typedef int32_t (*TQxRepairSubboard)(int32_t handle, TBbsProgressCallback progress); /* low byte 0: busy */
+typedef int32_t (*TQxOpenDirByName)(int32_t handle, const uint8_t* name, int32_t zero);
+typedef int32_t (*TQxCloseDir)(int32_t handle);
+typedef TBbsDirectoryHeader* (*TQxGetDirHeaderPtr)(int32_t handle); /* NULL: none open */
+typedef int32_t (*TQxChangeDir)(int32_t handle); /* stores the open header */
+typedef int32_t (*TQxAddDirectory)(int32_t handle, const uint8_t* name, const TBbsDirectoryHeader* header,
+                                   const uint8_t* path); /* low byte not 0: created */
+typedef int32_t (*TQxDeleteDirectory)(int32_t handle, const uint8_t* name, int32_t one);
+typedef int32_t (*TQxRepairLibrary)(int32_t handle, TBbsProgressCallback progress); /* low byte 0: busy */
+
 /* ---- Sizes and offsets (x86-64) ---------------------------------------- */
 
 #if UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
@@ -254,6 +342,23 @@ HALV_STATIC_ASSERT(__builtin_offsetof(TConnectionInfo, Reserved) == 16, "Reserve
 HALV_STATIC_ASSERT(sizeof(TemplateTag) == 34, "TemplateTag is 34 bytes, packed");
 HALV_STATIC_ASSERT(__builtin_offsetof(TemplateTag, Name) == 4, "Name at 4");
 HALV_STATIC_ASSERT(sizeof(TUserItem) == 264, "TUserItem: a date-time and a short string");
+HALV_STATIC_ASSERT(sizeof(TBbsListEntry) == 160, "BBS list entry is 160 bytes");
+HALV_STATIC_ASSERT(__builtin_offsetof(TBbsListEntry, Name) == 17, "entry name at 17");
+HALV_STATIC_ASSERT(__builtin_offsetof(TBbsListEntry, Description) == 67, "entry description at 67");
+HALV_STATIC_ASSERT(sizeof(TBbsDirectoryHeader) == 256, "directory header is 256 bytes");
+HALV_STATIC_ASSERT(__builtin_offsetof(TBbsDirectoryHeader, Description) == 17, "directory description at 17");
+HALV_STATIC_ASSERT(__builtin_offsetof(TBbsDirectoryHeader, Path) == 85, "directory path at 85");
+HALV_STATIC_ASSERT(__builtin_offsetof(TBbsDirectoryHeader, CdRom) == 147, "CD-ROM flag at 147");
+HALV_STATIC_ASSERT(sizeof(TBbsSubboardRecord) == 128, "subboard record is 128 bytes");
+HALV_STATIC_ASSERT(__builtin_offsetof(TBbsSubboardRecord, Description) == 6, "subboard description at 6");
+HALV_STATIC_ASSERT(__builtin_offsetof(TBbsSubboardRecord, MaxMessages) == 73, "maximum messages at 73");
+HALV_STATIC_ASSERT(__builtin_offsetof(TBbsSubboardRecord, MaxLength) == 77, "maximum length at 77");
+HALV_STATIC_ASSERT(__builtin_offsetof(TBbsSubboardRecord, AllowAnonymous) == 79, "anonymous at 79");
+HALV_STATIC_ASSERT(__builtin_offsetof(TBbsSubboardRecord, Reserved3) == 80, "untouched byte at 80");
+HALV_STATIC_ASSERT(__builtin_offsetof(TBbsSubboardRecord, AutoPurge) == 81, "automatic purge at 81");
+HALV_STATIC_ASSERT(__builtin_offsetof(TBbsSubboardRecord, Compression) == 82, "compression at 82");
+HALV_STATIC_ASSERT(__builtin_offsetof(TBbsSubboardRecord, NewMark1) == 107, "new-subboard mark at 107");
+HALV_STATIC_ASSERT(__builtin_offsetof(TBbsSubboardRecord, NewMark2) == 112, "new-subboard mark at 112");
 
 #ifdef __cplusplus
 }

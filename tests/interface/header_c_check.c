@@ -9,5 +9,6 @@ int TandrelHeaderCheckFromC(void) {
   (void)info;
   (void)callback;
   return (int)(sizeof(TConnectionInfo) + sizeof(TemplateInfo) + sizeof(TEngineJob) + sizeof(TemplateTag) +
-               sizeof(TUserItem));
+               sizeof(TUserItem) + sizeof(TBbsListEntry) + sizeof(TBbsDirectoryHeader) +
+               sizeof(TBbsSubboardRecord));
 }

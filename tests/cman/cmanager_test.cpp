@@ -1,0 +1,181 @@
+// The manager program end to end: copied into a program directory of its
+// own with QX.DLL, a copy of the sample BBS and the security tables, started
+// headless with the administrator's actions on standard input.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "tests/cman/cman_fixture.h"
+#include "tools/cmanfrm.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using bbstest::ReadBytes;
+
+constexpr bool kLib = kFileLibraryBuild;
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+class ManagerProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    prog = bbs.dir / "prog/";
+    fs::create_directories(prog);
+    fs::path exe = MANAGER_PATH;
+    fs::copy_file(exe, prog + exe.filename().string());
+    for (const char* lib : {"libhalvplatform.so", "libhalvui.so"})
+      fs::copy_file(exe.parent_path() / lib, prog + lib);
+    fs::copy_file(QX_PATH, prog + "QX.DLL");
+    cmantest::MakeTables(prog + "Data");
+    Ini("[QXBBS]\r\nCONFIG.QX2=" + bbs.home + "\r\n");
+  }
+  void Ini(const std::string& text) { bbstest::WriteBytes(prog + "KORRIDAN.INI", {text.begin(), text.end()}); }
+
+  // Runs the program with the commands on its standard input.
+  Outcome Run(const std::string& commands) {
+    int in[2], out[2], err[2];
+    EXPECT_EQ(::pipe(in), 0);
+    EXPECT_EQ(::pipe(out), 0);
+    EXPECT_EQ(::pipe(err), 0);
+    std::string exe = prog + fs::path(MANAGER_PATH).filename().string();
+    std::string registry = bbs.dir / "registry";
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      ::dup2(in[0], 0);
+      ::dup2(out[1], 1);
+      ::dup2(err[1], 2);
+      for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) ::close(fd);
+      ::setenv("HALVORINE_REGISTRY", registry.c_str(), 1);
+      ::unsetenv("DISPLAY");
+      ::unsetenv("WAYLAND_DISPLAY");
+      ::chdir(bbs.dir.path().c_str());
+      ::execl(exe.c_str(), exe.c_str(), "--headless", "--commands", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    ::close(err[1]);
+    (void)!::write(in[1], commands.data(), commands.size());
+    ::close(in[1]);
+    Outcome o;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    int open = 2;
+    while (open > 0 && std::chrono::steady_clock::now() < deadline) {
+      if (::poll(fds, 2, 1000) <= 0) continue;
+      for (int i = 0; i < 2; ++i) {
+        if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+        char buf[4096];
+        ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+        if (n <= 0) {
+          ::close(fds[i].fd);
+          fds[i].fd = -1;
+          --open;
+        } else {
+          (i == 0 ? o.out : o.err).append(buf, static_cast<size_t>(n));
+        }
+      }
+    }
+    if (open > 0) ::kill(pid, SIGKILL);
+    for (pollfd& p : fds)
+      if (p.fd >= 0) ::close(p.fd);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return o;
+  }
+  std::string ListFile() const { return kLib ? bbs.Directories() : bbs.Subboards(); }
+
+  bbstest::SampleBbs bbs;
+  std::string prog;
+};
+
+TEST_F(ManagerProgram, AnAdministratorEditsAnEntryAndNothingElseChanges) {
+  auto before = ReadBytes(ListFile());
+  std::string commands = "choose Main.ConfList 1\ntype Main.ConfDesc Changed by the administrator\n";
+  commands += kLib ? "type Main.PathToFiles /srv/bbs/docs\nclick Main.CopyBox\n"
+                   : "type Main.MaxMsgs 250\nclick Main.AllowAnon\n";
+  commands += "choose Main.ConfList 0\nmenu ShortNames\nmenu Exit1\n";
+  Outcome o = Run(commands);
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.err, "");
+  EXPECT_NE(o.out.find(kLib ? "@ caption File Library Manager\n" : "@ title Conference Manager\n"),
+            std::string::npos)
+      << o.out;
+  EXPECT_EQ(o.out.find(kLib ? "&Conference" : "&Library"), std::string::npos);
+  auto after = ReadBytes(ListFile());
+  EXPECT_EQ(cmantest::ForeignChanges(before, after, kLib), std::vector<size_t>{});
+
+  const size_t entry = kLib ? bbstest::kDirectoryEntry : bbstest::kSubboardEntry;
+  const uint8_t* record = after.data() + entry + 160;
+  EXPECT_EQ(FieldText(record + (kLib ? 17 : 6), 41), "Changed by the administrator");
+  if (kLib) {
+    EXPECT_EQ(FieldText(record + 85, 46), "/SRV/BBS/DOCS/");
+    EXPECT_EQ(record[147], 1);
+  } else {
+    EXPECT_EQ(record[73] | record[74] << 8, 250);
+    EXPECT_EQ(record[79], 0);  // was on in the sample
+  }
+}
+
+TEST_F(ManagerProgram, WithoutABbsPathThePromptIsShownOnceAndTheProgramEnds) {
+  auto before = ReadBytes(ListFile());
+  for (const std::string& ini : {std::string("[QXBBS]\r\n"), "[QXBBS]\r\nCONFIG.QX2=" + bbs.dir.path() + "\r\n"}) {
+    Ini(ini);
+    Outcome o = Run("menu SaveAll\n");
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.err,
+              "message box [error] Error: You must enter the path to a working QXBBS directory. -> Cancel\n");
+  }
+  fs::remove(prog + "QX.DLL");
+  Ini("[QXBBS]\r\nCONFIG.QX2=" + bbs.home + "\r\n");
+  Outcome o = Run("");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_NE(o.err.find("You must enter the path to a working QXBBS directory. -> Cancel"), std::string::npos);
+  EXPECT_EQ(ReadBytes(ListFile()), before);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ManagerProgram, RulesNewDeleteAndRepairThroughTheCommands) {
+  const std::string module = kLib ? "WEBFILE" : "WEBMSG";
+  const std::string third = kLib ? "GAMES" : "TECHNICAL";
+  const std::string word = kLib ? "Library" : "Conference";
+  bbstest::WriteBytes(bbs.home + "/" + third + ".BSY", {});
+  Outcome o = Run(
+      "choose Main.Notebook Security\n"
+      "choose Main.NotGroupsList Staff\n"
+      "click Main.AddAccessGroup\n"
+      "choose Main.ActionGroup Write\n"
+      "menu NewConf\n"
+      "type NewConfFrm.NewConfName fresh\n"
+      "click NewConfFrm.OKButton\n"
+      "choose Main.ConfList 3\n"
+      "menu DelConf\n"
+      "menu RepConf\n"
+      "menu SaveAll\n"
+      "menu Exit1\n");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_NE(o.out.find("@ modal NewConfFrm\n"), std::string::npos) << o.out;
+  EXPECT_EQ(o.err, "message box [information] Information: Delete " + word + " FRESH? -> Yes\n" +
+                       "message box [error] Error: " + word + " is busy. -> OK\n");
+  const std::string first = kLib ? "UPLOADS" : "GENERAL";
+  EXPECT_EQ(cmantest::RulesIn(prog + "Data/ACCESS.db"),
+            (std::vector<std::string>{module + " ADMINISTRATOR  Y  ", module + " " + first + " READ Y Staff| "}));
+  EXPECT_EQ(ReadBytes(ListFile()).size(), 3 * (kLib ? bbstest::kDirectoryEntry : bbstest::kSubboardEntry));
+}
+
+}  // namespace
