@@ -10,6 +10,7 @@
 #include "platform/ui/application.h"
 #include "platform/ui/canvas.h"
 #include "platform/ui/controls.h"
+#include "platform/ui/dialogs.h"
 #include "platform/ui/filectrls.h"
 #include "platform/ui/form.h"
 #include "platform/ui/grid.h"
@@ -347,6 +348,17 @@ bool HeadlessConsole::Run(const std::string& command) {
     Form* form = FindForm(arg);
     if (form) PostCloseBox(*form);
     return form != nullptr;
+  }
+  if (verb == "find") {
+    // The open find dialog's text typed and "Find Next" pressed.
+    auto [path, text] = Split(arg);
+    size_t dot = path.find('.');
+    Form* form = dot == std::string::npos ? nullptr : FindForm(path.substr(0, dot));
+    auto* dialog = form ? form->Find<FindDialog>(path.substr(dot + 1)) : nullptr;
+    if (!dialog || !dialog->Visible()) return false;
+    PostFindText(*dialog, text);
+    PostFindNext(*dialog);
+    return true;
   }
   if (verb == "show") {  // page names may hold blanks
     Control* control = FindControl(arg, true);

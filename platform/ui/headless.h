@@ -44,6 +44,8 @@
 //                                    (a control on a page takes input only
 //                                    while its page is the one shown)
 //   dir <form>.<control> <path>      choose a directory in a directory tree
+//   find <form>.<dialog> <text>      type the text into an open find dialog
+//                                    and press "Find Next"
 //   show <form>[.<control>]          write what a form, a page (by its
 //                                    name) or a control shows, as below
 // Forms, controls and items go by their component names, ASCII case

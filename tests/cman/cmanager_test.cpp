@@ -129,6 +129,16 @@ TEST_F(ManagerProgram, AnAdministratorEditsAnEntryAndNothingElseChanges) {
   }
 }
 
+TEST_F(ManagerProgram, FindThroughTheCommands) {
+  Outcome o = Run(std::string("menu FindMenu\nfind Main.Find ") + (kLib ? "cd-rom" : "help") +
+                  "\nfind Main.Find nowhere\nfind Main.Find again\nmenu Exit1\n");
+  EXPECT_EQ(o.status, 0);
+  // The second search finds nothing and closes the dialog; the third has no dialog to type into.
+  EXPECT_EQ(o.err,
+            "message box [information] Information: Search string 'nowhere' not found. -> OK\n" +
+            std::string(kLib ? "libmanager" : "confmanager") + ": unknown command: find Main.Find again\n");
+}
+
 TEST_F(ManagerProgram, WithoutABbsPathThePromptIsShownOnceAndTheProgramEnds) {
   auto before = ReadBytes(ListFile());
   for (const std::string& ini : {std::string("[QXBBS]\r\n"), "[QXBBS]\r\nCONFIG.QX2=" + bbs.dir.path() + "\r\n"}) {
