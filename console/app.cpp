@@ -107,14 +107,17 @@ void TApp::BuildComponents() {
   Memo->SetReadOnly(true);
   Memo->SetScrollBars(ui::ScrollBars::Both);
   Memo->SetWordWrap(false);
+  Memo->SetAlign(ui::Align::Client);
 
   ConnectionList = new ui::StringGrid(this, Notebook->GetPage(1), "ConnectionList");
+  ConnectionList->SetAlign(ui::Align::Client);
   ConnectionList->SetDefaultColWidth(200);
   ConnectionList->SetDefaultRowHeight(20);
   ConnectionList->SetOptions(ui::goRowSelect | ui::goColSizing | ui::goColMoving | ui::goFixedHorzLine |
                              ui::goVertLine);
 
   DLLList = new ui::StringGrid(this, Notebook->GetPage(2), "DLLList");
+  DLLList->SetAlign(ui::Align::Client);
   DLLList->SetDefaultColWidth(100);
   DLLList->SetDefaultRowHeight(20);
   DLLList->SetOptions(ui::goRowSelect | ui::goColSizing | ui::goColMoving | ui::goFixedVertLine |
