@@ -3,8 +3,11 @@
 //   korridan [--headless] [--commands]
 //
 // KORRIDAN.INI and MIME.INI are read beside the executable; STATS.DAT and
-// malloc.log lie in the current directory. --headless runs without a
-// window, as does a start with no display; the log window then goes to
+// malloc.log lie in the current directory. With a display (DISPLAY or
+// WAYLAND_DISPLAY set) the forms show as windows, drawn by the front-end
+// library libhalvqt.so loaded from beside the executable. --headless runs
+// without a window, as does a start with no display or without that
+// library; the log window then goes to
 // standard output and message boxes to standard error (console/headless.h
 // has the line format). --commands reads the operator's commands from
 // standard input (same header). SIGTERM and SIGINT close the main window as
@@ -26,7 +29,9 @@
 #include "foundation/settings.h"
 #include "interface/tandrel.h"
 #include "platform/crossproc.h"
+#include "platform/dynlib.h"
 #include "platform/files.h"
+#include "platform/qtfront/frontend.h"
 #include "platform/ui/application.h"
 #include "platform/ui/component.h"
 #include "server/enginehook.h"
@@ -52,11 +57,21 @@ int main(int argc, char** argv) {
     else
       return Usage();
   }
+  HalvFrontEndStopFn stop_front_end = nullptr;
   if (!headless && !NoDisplay()) {
-    // There is no window front end in this build.
-    std::fprintf(stderr, "korridan: no window front end; running headless\n");
+    platform::LibraryHandle front = platform::LoadLibrary(HALV_FRONT_END_LIBRARY);
+    auto start = front ? reinterpret_cast<HalvFrontEndStartFn>(platform::GetProcAddress(front, HALV_FRONT_END_START))
+                       : nullptr;
+    if (start && start(argc, argv)) {
+      stop_front_end = reinterpret_cast<HalvFrontEndStopFn>(platform::GetProcAddress(front, HALV_FRONT_END_STOP));
+    } else {
+      std::fprintf(stderr, "korridan: no window front end (%s); running headless\n",
+                   front ? "it did not start" : platform::LastLoadError().c_str());
+      headless = true;
+    }
+  } else {
+    headless = true;
   }
-  headless = true;
 
   OpenConfigFiles();
   SecurityStoreInit();
@@ -93,6 +108,7 @@ int main(int argc, char** argv) {
     if (Splash) platform::ui::Free(Splash);
     console.reset();
   }
+  if (stop_front_end) stop_front_end();
   WinsockCleanup();
   return 0;
 }
