@@ -4,6 +4,12 @@
 #include <cstdio>
 #include <regex>
 
+#include "platform/dynlib.h"
+#include "platform/qtfront/frontend.h"
+#include "platform/ui/automation.h"
+#include "platform/ui/canvas.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/form.h"
 #include "tests/korridan/korridan_site.h"
 
 namespace korridan_test {
@@ -36,28 +42,13 @@ Size WindowSize(const std::string& id) {
   return s;
 }
 
-class DisplaySite : public KorridanSite {
- protected:
-  void SetUp() override {
-    KorridanSite::SetUp();
-    fs::path bin = fs::path(KORRIDAN_PATH).parent_path();
-    fs::copy_file(bin / "libhalvqt.so", prog_ + "libhalvqt.so", fs::copy_options::overwrite_existing);
-    window_ = true;
+// An X display for the test: DISPLAY as given, else an Xvfb of its own on
+// the first free number; and the X tools that read and drive it.
+class XDisplay {
+ public:
+  void Open() {
     const char* display = std::getenv("DISPLAY");
-    if (!display || !*display) StartXvfb();
-  }
-
-  void TearDown() override {
-    KorridanSite::TearDown();
-    if (xvfb_ > 0) {
-      ::kill(xvfb_, SIGTERM);
-      ::waitpid(xvfb_, nullptr, 0);
-      unsetenv("DISPLAY");
-    }
-  }
-
-  // A display of the test's own, on the first free number.
-  void StartXvfb() {
+    if (display && *display) return;
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     xvfb_ = fork();
@@ -78,72 +69,114 @@ class DisplaySite : public KorridanSite {
     ASSERT_FALSE(number.empty()) << "Xvfb did not start (Debian package xvfb)";
     setenv("DISPLAY", (":" + number).c_str(), 1);
   }
+  void Close() {
+    if (xvfb_ <= 0) return;
+    ::kill(xvfb_, SIGTERM);
+    ::waitpid(xvfb_, nullptr, 0);
+    xvfb_ = -1;
+    unsetenv("DISPLAY");
+  }
 
-  // The visible window whose name matches, waiting for it; "" when none
-  // came in time.
-  std::string WaitWindow(const std::string& name, std::chrono::seconds wait = 20s) {
+  // Each waits up to `wait`, running `between` (a pump of the test's own
+  // loop, for windows of this process) between looks.
+  using Between = std::function<void()>;
+  static void Idle() { std::this_thread::sleep_for(100ms); }
+
+  // The visible window whose name matches; "" when none came in time.
+  static std::string WaitWindow(const std::string& name, const Between& between = Idle,
+                                std::chrono::seconds wait = 20s) {
     auto until = std::chrono::steady_clock::now() + wait;
     while (std::chrono::steady_clock::now() < until) {
       std::string id = Sh("xdotool search --onlyvisible --name '" + name + "' 2>/dev/null | head -1");
       if (!id.empty()) return id;
-      std::this_thread::sleep_for(100ms);
+      between();
     }
     return "";
   }
-  // The visible window of korridan with that size (the About box has no
-  // caption).
-  std::string WaitWindowOfSize(Size size, std::chrono::seconds wait = 20s) {
+  // A visible window of korridan other than `except` (a box's caption
+  // may be the main window's; the About box has none) with that size, or
+  // any size when width is 0.
+  static std::string WaitOtherWindow(const std::string& except, Size size = {}, std::chrono::seconds wait = 20s) {
     auto until = std::chrono::steady_clock::now() + wait;
     while (std::chrono::steady_clock::now() < until) {
       std::istringstream ids(Sh("xdotool search --onlyvisible --class korridan 2>/dev/null"));
       for (std::string id; std::getline(ids, id);) {
+        if (id == except) continue;
         Size s = WindowSize(id);
-        if (s.width == size.width && s.height == size.height) return id;
+        if (size.width == 0 || (s.width == size.width && s.height == size.height)) return id;
       }
-      std::this_thread::sleep_for(100ms);
+      Idle();
     }
     return "";
   }
-  bool WaitName(const std::string& id, const std::string& name, std::chrono::seconds wait = 20s) {
+  static bool WaitName(const std::string& id, const std::string& name, std::chrono::seconds wait = 20s) {
     auto until = std::chrono::steady_clock::now() + wait;
     while (std::chrono::steady_clock::now() < until) {
       if (Sh("xdotool getwindowname " + id) == name) return true;
-      std::this_thread::sleep_for(100ms);
+      Idle();
     }
     return false;
   }
-  bool WaitGone(const std::string& id, std::chrono::seconds wait = 20s) {
+  static bool WaitGone(const std::string& id, std::chrono::seconds wait = 20s) {
     auto until = std::chrono::steady_clock::now() + wait;
     while (std::chrono::steady_clock::now() < until) {
       if (Sh("xwininfo -id " + id + " 2>/dev/null | grep -c IsViewable") == "0") return true;
-      std::this_thread::sleep_for(100ms);
+      Idle();
     }
     return false;
   }
 
-  // The number of colours of a screenshot of the window: a blank or
-  // unpainted window has one or two.
-  int ShotColours(const std::string& id, const std::string& name) {
-    std::string path = root_ + "/" + name + ".png";
+  // A screenshot of the window; the number of its colours (a blank or
+  // unpainted window has one or two).
+  static int ShotColours(const std::string& id, const std::string& path) {
     Sh("import -window " + id + " " + path);
     std::string count = Sh("convert " + path + " -format %k info: 2>/dev/null");
     return count.empty() ? 0 : std::stoi(count);
   }
+  // "r,g,b" of a pixel of a screenshot.
+  static std::string Pixel(const std::string& path, int x, int y) {
+    std::string p = "p{" + std::to_string(x) + "," + std::to_string(y) + "}";
+    return Sh("convert " + path + " -format '%[fx:int(255*" + p + ".r+0.5)],%[fx:int(255*" + p +
+              ".g+0.5)],%[fx:int(255*" + p + ".b+0.5)]' info:");
+  }
 
-  void Keys(const std::string& keys) { Sh("xdotool key --delay 50 " + keys); }
+  static void Keys(const std::string& keys) { Sh("xdotool key --delay 50 " + keys); }
+  static void Type(const std::string& text) { Sh("xdotool type --delay 50 '" + text + "'"); }
   // A left click at a point of the window's client area.
-  void ClickAt(const std::string& id, int x, int y) {
+  static void ClickAt(const std::string& id, int x, int y) {
     Sh("xdotool mousemove --sync --window " + id + " " + std::to_string(x) + " " + std::to_string(y) + " click 1");
+  }
+  static void Focus(const std::string& id) { Sh("xdotool windowfocus --sync " + id + " 2>/dev/null"); }
+
+ private:
+  pid_t xvfb_ = -1;
+};
+
+class DisplaySite : public KorridanSite, public XDisplay {
+ protected:
+  void SetUp() override {
+    KorridanSite::SetUp();
+    fs::path bin = fs::path(KORRIDAN_PATH).parent_path();
+    fs::copy_file(bin / "libhalvqt.so", prog_ + "libhalvqt.so", fs::copy_options::overwrite_existing);
+    window_ = true;
+    Open();
+  }
+
+  void TearDown() override {
+    KorridanSite::TearDown();
+    Close();
+  }
+
+  int ShotColours(const std::string& id, const std::string& name) {
+    return XDisplay::ShotColours(id, root_ + "/" + name + ".png");
   }
 
   std::string MainWindow() {
     Start();
     std::string main = WaitWindow("^Halvorine \\(0\\)$");
-    if (!main.empty()) Sh("xdotool windowactivate --sync " + main + " 2>/dev/null; xdotool windowfocus --sync " + main);
+    if (!main.empty()) Focus(main);
     return main;
   }
-
-  pid_t xvfb_ = -1;
 };
 
 TEST_F(DisplaySite, MainWindowShowsTheRunningServerWithItsCaptionAndSize) {
@@ -196,7 +229,7 @@ TEST_F(DisplaySite, AboutBoxOpensFromTheMenuAndClosesWithItsButton) {
   std::string main = MainWindow();
   ASSERT_FALSE(main.empty()) << Stderr();
   Keys("alt+s a");  // Server, About...
-  std::string about = WaitWindowOfSize({418, 326});
+  std::string about = WaitOtherWindow(main, {418, 326});
   ASSERT_FALSE(about.empty());
   EXPECT_GT(ShotColours(about, "about"), 16);
   // While it is open the main window takes no input: the About box is modal.
@@ -215,6 +248,97 @@ TEST_F(DisplaySite, ExitMenuEndsTheProgramAndSavesItsState) {
   EXPECT_EQ(WaitExit(30s), 0);
   EXPECT_TRUE(fs::exists(cwd_ + "STATS.DAT"));
   EXPECT_NE(ReadFile(prog_ + "KORRIDAN.INI").find("WindowWidth=435"), std::string::npos);
+}
+
+TEST_F(DisplaySite, AnErrorBoxWaitsForItsButtonAndTheExitGoesOnAfterIt) {
+  // A directory where the statistics file should go: the save at exit fails.
+  fs::create_directories(cwd_ + "STATS.DAT");
+  std::string main = MainWindow();
+  ASSERT_FALSE(main.empty()) << Stderr();
+  Keys("alt+s x");  // Server, Exit
+  std::string box = WaitOtherWindow(main);
+  ASSERT_FALSE(box.empty());
+  EXPECT_GT(ShotColours(box, "errorbox"), 16);
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(waitpid(pid_, nullptr, WNOHANG), 0) << "the exit went on before the box was answered";
+  Focus(box);
+  Keys("Return");  // OK
+  EXPECT_EQ(WaitExit(30s), 0);
+  EXPECT_EQ(Stderr().find("message box"), std::string::npos) << "the box went to standard error";
+}
+
+// Forms the front end knows nothing of, made in this process: each control
+// shows where the model puts it, the canvas is painted in the form's pixels,
+// and X input reaches the model through the queue.
+class FrontEnd : public ::testing::Test, public XDisplay {
+ protected:
+  void SetUp() override {
+    Open();
+    library_ = platform::LoadLibrary(HALV_FRONT_END_LIBRARY);
+    ASSERT_NE(library_, nullptr) << platform::LastLoadError();
+    auto start = reinterpret_cast<HalvFrontEndStartFn>(platform::GetProcAddress(library_, HALV_FRONT_END_START));
+    ASSERT_NE(start, nullptr);
+    static char name[] = "korridan";
+    static char* argv[] = {name, nullptr};
+    ASSERT_EQ(start(1, argv), 1);
+  }
+  void TearDown() override {
+    if (library_) reinterpret_cast<HalvFrontEndStopFn>(platform::GetProcAddress(library_, HALV_FRONT_END_STOP))();
+    Close();
+  }
+  static void Pump() { platform::ui::automation::PumpUntil([] { return false; }, 100); }
+  platform::LibraryHandle library_ = nullptr;
+};
+
+TEST_F(FrontEnd, AFormOfItsOwnShowsItsControlsAndDrawingAndTakesInput) {
+  namespace ui = platform::ui;
+  ui::Form form(nullptr, "Probe");
+  form.SetCaption("Probe Form");
+  form.SetBorderStyle(ui::BorderStyle::Dialog);
+  form.SetClientSize(300, 200);
+  auto* edit = new ui::Edit(&form, &form, "Edit");
+  edit->SetBounds(10, 10, 120, 24);
+  auto* check = new ui::CheckBox(&form, &form, "Check");
+  check->SetBounds(10, 40, 120, 20);
+  check->SetCaption("Check");
+  auto* gauge = new ui::Gauge(&form, &form, "Gauge");
+  gauge->SetBounds(10, 70, 120, 20);
+  gauge->SetProgress(40);
+  auto* box = new ui::PaintBox(&form, &form, "Box");
+  box->SetBounds(150, 10, 140, 180);
+  box->OnPaint = [](ui::Component& sender) {
+    ui::Canvas& c = static_cast<ui::PaintBox&>(sender).GetCanvas();
+    c.brush.color = ui::clRed;
+    c.FillRect({0, 0, 70, 90});
+    c.pen.color = ui::clBlue;
+    c.brush.color = ui::clBlue;
+    c.Polygon({{70, 90}, {139, 90}, {139, 179}});
+  };
+  form.FinishCreate();
+  form.Show();
+
+  std::string id = WaitWindow("^Probe Form$", Pump);
+  ASSERT_FALSE(id.empty());
+  Size size = WindowSize(id);
+  EXPECT_EQ(size.width, 300);
+  EXPECT_EQ(size.height, 200);
+  for (int i = 0; i < 5; ++i) Pump();  // the paint request goes through the queue
+  std::string shot = ::testing::TempDir() + "probe.png";
+  EXPECT_GT(ShotColours(id, shot), 16);
+  EXPECT_EQ(Pixel(shot, 150 + 20, 10 + 20), "255,0,0");     // inside the rectangle
+  EXPECT_EQ(Pixel(shot, 150 + 130, 10 + 100), "0,0,255");   // inside the triangle
+  EXPECT_EQ(Pixel(shot, 150 + 80, 10 + 170), "192,192,192");  // the box's own colour
+
+  Focus(id);
+  ClickAt(id, 10 + 8, 40 + 10);
+  ClickAt(id, 10 + 60, 10 + 12);
+  Type("abc");
+  EXPECT_TRUE(platform::ui::automation::PumpUntil([&] { return check->Checked() && edit->Text() == "abc"; }, 10000));
+  EXPECT_TRUE(check->Checked());
+  EXPECT_EQ(edit->Text(), "abc");
+  form.Hide();
+  Pump();
+  EXPECT_TRUE(WaitGone(id));
 }
 
 }  // namespace
