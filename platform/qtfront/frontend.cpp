@@ -764,9 +764,14 @@ class Renderer {
       case Kind::Image: {
         auto& i = static_cast<Image&>(c);
         auto* q = static_cast<QLabel*>(w);
+        // A picture that is no file here (a resource of the original
+        // program) shows as a dark field, so that what lies on it reads.
         QPixmap pix(Q(i.GetPicture().source));
         q->setScaledContents(i.Stretch());
         q->setPixmap(pix);
+        q->setStyleSheet(pix.isNull() ? QStringLiteral("background: qlineargradient(x1:0, y1:0, x2:1, y2:1, "
+                                                       "stop:0 #101040, stop:1 #4060a0);")
+                                      : QString());
         break;
       }
       case Kind::Grid: ApplyGrid(static_cast<StringGrid&>(c), static_cast<QTableWidget*>(w)); break;
