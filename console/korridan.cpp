@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
       stop_front_end = reinterpret_cast<HalvFrontEndStopFn>(platform::GetProcAddress(front, HALV_FRONT_END_STOP));
     } else {
       std::fprintf(stderr, "korridan: no window front end (%s); running headless\n",
-                   front ? "it did not start" : platform::LastLoadError().c_str());
+                   front ? "the display cannot be opened" : platform::LastLoadError().c_str());
       headless = true;
     }
   } else {

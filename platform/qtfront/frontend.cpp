@@ -6,8 +6,11 @@
 #include "platform/qtfront/frontend.h"
 
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/timerfd.h>
+#include <sys/un.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -15,8 +18,10 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QLibraryInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -1278,6 +1283,36 @@ class Renderer {
   DirectoryHandler previous_dir_;
 };
 
+// Whether Qt can open a display here. Qt ends the process when it cannot,
+// so the program would never get to run headless: look first.
+bool DisplayReachable() {
+  const char* x = std::getenv("DISPLAY");
+  if (x && *x) {
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    bool ok = xcb_connection_has_error(c) == 0;
+    xcb_disconnect(c);
+    return ok;
+  }
+  // Wayland only: its compositor's socket, and Qt's plug-in for it.
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (!wayland || !*wayland) return false;
+  std::string path = wayland[0] == '/' ? wayland : std::string(runtime ? runtime : "") + "/" + wayland;
+  QString plugins = QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms");
+  if (!QFile::exists(plugins + QStringLiteral("/libqwayland-generic.so"))) return false;
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  if (fd < 0 || path.size() >= sizeof a.sun_path) {
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  std::copy(path.begin(), path.end(), a.sun_path);
+  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  ::close(fd);
+  return ok;
+}
+
 // Qt keeps pointers to these for the life of the application.
 int g_argc = 0;
 char** g_argv = nullptr;
@@ -1290,6 +1325,7 @@ QApplication* g_app = nullptr;
 extern "C" __attribute__((visibility("default"))) int HalvFrontEndStart(int argc, char** argv) {
   using namespace platform::qtfront;
   if (Renderer::g_renderer) return 1;
+  if (!DisplayReachable()) return 0;
   g_argc = argc;
   g_argv = argv;
   g_app = new QApplication(g_argc, g_argv);

@@ -267,6 +267,14 @@ TEST_F(DisplaySite, AnErrorBoxWaitsForItsButtonAndTheExitGoesOnAfterIt) {
   EXPECT_EQ(Stderr().find("message box"), std::string::npos) << "the box went to standard error";
 }
 
+TEST_F(DisplaySite, ADisplayThatCannotBeOpenedLeavesTheProgramHeadless) {
+  setenv("DISPLAY", ":32001", 1);  // no server there
+  Start();
+  EXPECT_GE(WaitRunning(), 0) << Stderr();
+  EXPECT_NE(Stderr().find("running headless"), std::string::npos) << Stderr();
+  EXPECT_NE(Get("/index.html").find(" 200 "), std::string::npos);
+}
+
 // Forms the front end knows nothing of, made in this process: each control
 // shows where the model puts it, the canvas is painted in the form's pixels,
 // and X input reaches the model through the queue.
