@@ -48,6 +48,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <clocale>
 #include <map>
 #include <memory>
 #include <optional>
@@ -1328,7 +1329,11 @@ extern "C" __attribute__((visibility("default"))) int HalvFrontEndStart(int argc
   if (!DisplayReachable()) return 0;
   g_argc = argc;
   g_argv = argv;
+  // Qt takes the user's locale for the whole process; the program formats
+  // and parses numbers and dates the C way, so that locale is given back.
+  std::string locale = std::setlocale(LC_ALL, nullptr);
   g_app = new QApplication(g_argc, g_argv);
+  std::setlocale(LC_ALL, locale.c_str());
   QApplication::setQuitOnLastWindowClosed(false);
   Renderer::g_renderer = new Renderer;
   return 1;
