@@ -16,7 +16,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 #include "console/about.h"
@@ -29,49 +28,18 @@
 #include "foundation/settings.h"
 #include "interface/tandrel.h"
 #include "platform/crossproc.h"
-#include "platform/dynlib.h"
 #include "platform/files.h"
-#include "platform/qtfront/frontend.h"
 #include "platform/ui/application.h"
 #include "platform/ui/component.h"
+#include "platform/ui/headless.h"
+#include "platform/ui/windows.h"
 #include "server/enginehook.h"
 #include "server/wsock.h"
 
-namespace {
-
-int Usage() {
-  std::fprintf(stderr, "usage: korridan [--headless] [--commands]\n");
-  return 2;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  bool headless = false;
   bool commands = false;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--headless") == 0)
-      headless = true;
-    else if (std::strcmp(argv[i], "--commands") == 0)
-      commands = true;
-    else
-      return Usage();
-  }
-  HalvFrontEndStopFn stop_front_end = nullptr;
-  if (!headless && !NoDisplay()) {
-    platform::LibraryHandle front = platform::LoadLibrary(HALV_FRONT_END_LIBRARY);
-    auto start = front ? reinterpret_cast<HalvFrontEndStartFn>(platform::GetProcAddress(front, HALV_FRONT_END_START))
-                       : nullptr;
-    if (start && start(argc, argv)) {
-      stop_front_end = reinterpret_cast<HalvFrontEndStopFn>(platform::GetProcAddress(front, HALV_FRONT_END_STOP));
-    } else {
-      std::fprintf(stderr, "korridan: no window front end (%s); running headless\n",
-                   front ? "the display cannot be opened" : platform::LastLoadError().c_str());
-      headless = true;
-    }
-  } else {
-    headless = true;
-  }
+  if (!platform::ui::ReadHeadlessOptions(argc, argv, "korridan", commands)) return 2;
+  bool headless = !platform::ui::WindowsStarted();
 
   OpenConfigFiles();
   SecurityStoreInit();
@@ -108,7 +76,7 @@ int main(int argc, char** argv) {
     if (Splash) platform::ui::Free(Splash);
     console.reset();
   }
-  if (stop_front_end) stop_front_end();
+  platform::ui::StopWindows();
   WinsockCleanup();
   return 0;
 }

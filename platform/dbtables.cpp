@@ -725,7 +725,48 @@ void Table::Post() {
 void Table::Flush() {
   Impl& m = *impl_;
   m.CheckOpen();
+  if (InTransaction()) return;
   if (sqlite3_exec(m.db, "PRAGMA wal_checkpoint(PASSIVE)", nullptr, nullptr, nullptr) != SQLITE_OK) m.FailEngine();
+}
+
+void Table::StartTransaction() {
+  Impl& m = *impl_;
+  m.CheckOpen();
+  if (InTransaction()) m.Fail("A transaction is already open");
+  m.LeaveEditing(*this);
+  if (sqlite3_exec(m.db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) m.FailEngine();
+  // Writes to a file that was deleted or replaced under the open table
+  // would reach nobody.
+  int moved = 0;
+  if (sqlite3_file_control(m.db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved) {
+    sqlite3_exec(m.db, "ROLLBACK", nullptr, nullptr, nullptr);
+    m.Fail("The table file " + m.file + " was removed or replaced since the table was opened");
+  }
+}
+
+void Table::Commit() {
+  Impl& m = *impl_;
+  m.CheckOpen();
+  if (!InTransaction()) m.Fail("No transaction is open");
+  m.LeaveEditing(*this);
+  if (sqlite3_exec(m.db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) m.FailEngine();
+}
+
+void Table::Rollback() noexcept {
+  Impl& m = *impl_;
+  if (!m.db) return;
+  m.mode = Impl::Mode::kBrowse;
+  m.changed.assign(m.columns.size(), false);
+  if (!sqlite3_get_autocommit(m.db)) sqlite3_exec(m.db, "ROLLBACK", nullptr, nullptr, nullptr);
+  try {
+    if (m.has_row && !m.LoadRow(m.rowid)) m.has_row = false;  // back to the stored values
+  } catch (...) {
+    m.has_row = false;
+  }
+}
+
+bool Table::InTransaction() const {
+  return impl_->db != nullptr && !sqlite3_get_autocommit(impl_->db);
 }
 
 }  // namespace platform

@@ -136,8 +136,23 @@ class HALV_DB_API Table {
 
   // Makes what was posted reach the table file itself. A posted record is
   // already committed and seen by other processes; this also folds a
-  // write-ahead log, when the file uses one, into the file.
+  // write-ahead log, when the file uses one, into the file. Inside a
+  // transaction it does nothing: the commit makes the records seen.
   void Flush();
+
+  // One transaction on the table's file: what is posted between
+  // StartTransaction and Commit reaches other processes all at once, or
+  // (Rollback, an error, closing the table) not at all. StartTransaction
+  // takes the write lock at once, waiting for another writer's as any
+  // statement waits, so what a search inside finds stays true until the
+  // commit. It raises when the table's file was deleted or replaced since
+  // Open. Transactions do not nest.
+  void StartTransaction();
+  void Commit();
+  // Drops what was posted since StartTransaction and any unposted edit;
+  // does nothing outside a transaction. Never throws.
+  void Rollback() noexcept;
+  bool InTransaction() const;
 
  private:
   struct Impl;

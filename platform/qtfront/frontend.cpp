@@ -1,9 +1,17 @@
-// The window front end. One generic mirror for every control kind: each
+// The window front end (libhalvqt.so; platform/ui/windows.h loads it). After
+// a successful start, on the loop's thread: every form of the control
+// layer, made before or after, shows as a window while it is visible;
+// message boxes, the open-file and directory dialogs and the find dialog
+// show as Qt dialogs whose modal loop is our own loop; and the loop waits
+// in Qt's event dispatcher (our descriptors as one socket notifier, the
+// next timer as the wait's limit).
+//
+// One generic mirror for every control kind: each
 // control of a form gets a Qt widget at its model bounds; a change the model
 // reports marks the component, and the marks are mirrored once per pass of
 // the loop, just before the loop waits (in Qt's dispatcher). Qt's signals
 // and events only post input messages or read the model.
-#include "platform/qtfront/frontend.h"
+#include "platform/ui/windows.h"
 
 #include <poll.h>
 #include <sys/socket.h>

@@ -4,12 +4,11 @@
 #include <cstdio>
 #include <regex>
 
-#include "platform/dynlib.h"
-#include "platform/qtfront/frontend.h"
 #include "platform/ui/automation.h"
 #include "platform/ui/canvas.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/form.h"
+#include "platform/ui/windows.h"
 #include "tests/korridan/korridan_site.h"
 
 namespace korridan_test {
@@ -282,20 +281,15 @@ class FrontEnd : public ::testing::Test, public XDisplay {
  protected:
   void SetUp() override {
     Open();
-    library_ = platform::LoadLibrary(HALV_FRONT_END_LIBRARY);
-    ASSERT_NE(library_, nullptr) << platform::LastLoadError();
-    auto start = reinterpret_cast<HalvFrontEndStartFn>(platform::GetProcAddress(library_, HALV_FRONT_END_START));
-    ASSERT_NE(start, nullptr);
     static char name[] = "korridan";
     static char* argv[] = {name, nullptr};
-    ASSERT_EQ(start(1, argv), 1);
+    ASSERT_TRUE(platform::ui::StartWindows(1, argv, "display_tests"));
   }
   void TearDown() override {
-    if (library_) reinterpret_cast<HalvFrontEndStopFn>(platform::GetProcAddress(library_, HALV_FRONT_END_STOP))();
+    platform::ui::StopWindows();
     Close();
   }
   static void Pump() { platform::ui::automation::PumpUntil([] { return false; }, 100); }
-  platform::LibraryHandle library_ = nullptr;
 };
 
 TEST_F(FrontEnd, AFormOfItsOwnShowsItsControlsAndDrawingAndTakesInput) {
