@@ -274,6 +274,33 @@ TEST_F(DisplaySite, ADisplayThatCannotBeOpenedLeavesTheProgramHeadless) {
   EXPECT_NE(Get("/index.html").find(" 200 "), std::string::npos);
 }
 
+TEST_F(DisplaySite, TheSecurityManagerShowsItsFormsAsWindowsToo) {
+  // Another program on the same front end, from the same program directory.
+  fs::path bin = fs::path(KORRIDAN_PATH).parent_path();
+  fs::copy_file(bin / "secmanager", prog_ + "secmanager", fs::copy_options::overwrite_existing);
+  WriteIni();
+  pid_t pid = fork();
+  if (pid == 0) {
+    setenv("HALVORINE_REGISTRY", (root_ + "/registry").c_str(), 1);
+    if (::chdir(prog_.c_str()) != 0) _exit(126);
+    int null = ::open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    execl((prog_ + "secmanager").c_str(), "secmanager", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  std::string main = WaitWindow("^Security Manager$");
+  EXPECT_FALSE(main.empty());
+  if (!main.empty()) {
+    EXPECT_EQ(WindowSize(main).width, 641 - 2 * 4);  // its outer width less the frame
+    EXPECT_GT(ShotColours(main, "secmanager"), 16);
+  }
+  ::kill(pid, SIGTERM);  // closes the main window as its close box does
+  int status = -1;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 // Forms the front end knows nothing of, made in this process: each control
 // shows where the model puts it, the canvas is painted in the form's pixels,
 // and X input reaches the model through the queue.
