@@ -1297,10 +1297,15 @@ class Renderer {
 bool DisplayReachable() {
   const char* x = std::getenv("DISPLAY");
   if (x && *x) {
-    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-    bool ok = xcb_connection_has_error(c) == 0;
-    xcb_disconnect(c);
-    return ok;
+    // A server that is busy starting or under load may refuse one attempt.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      if (attempt > 0) ::usleep(200 * 1000);
+      xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+      bool ok = xcb_connection_has_error(c) == 0;
+      xcb_disconnect(c);
+      if (ok) return true;
+    }
+    return false;
   }
   // Wayland only: its compositor's socket, and Qt's plug-in for it.
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
