@@ -398,10 +398,10 @@ class Renderer {
   // 0 disarms.
   void ArmPass(int ms) {
     if (ms == pass_armed_ms_) return;
-    itimerspec spec{};
-    spec.it_value.tv_sec = ms / 1000;
-    spec.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
-    ::timerfd_settime(pass_timer_, 0, &spec, nullptr);
+    itimerspec when{};
+    when.it_value.tv_sec = ms / 1000;
+    when.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+    ::timerfd_settime(pass_timer_, 0, &when, nullptr);
     pass_armed_ms_ = ms;
   }
 
