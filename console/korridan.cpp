@@ -3,8 +3,11 @@
 //   korridan [--headless] [--commands]
 //
 // KORRIDAN.INI and MIME.INI are read beside the executable; STATS.DAT and
-// malloc.log lie in the current directory. --headless runs without a
-// window, as does a start with no display; the log window then goes to
+// malloc.log lie in the current directory. With a display (DISPLAY or
+// WAYLAND_DISPLAY set) the forms show as windows, drawn by the front-end
+// library libhalvqt.so loaded from beside the executable. --headless runs
+// without a window, as does a start with no display or without that
+// library; the log window then goes to
 // standard output and message boxes to standard error (console/headless.h
 // has the line format). --commands reads the operator's commands from
 // standard input (same header). SIGTERM and SIGINT close the main window as
@@ -32,14 +35,14 @@
 #include "platform/ui/application.h"
 #include "platform/ui/component.h"
 #include "platform/ui/headless.h"
+#include "platform/ui/windows.h"
 #include "server/enginehook.h"
 #include "server/wsock.h"
 
 int main(int argc, char** argv) {
   bool commands = false;
   if (!platform::ui::ReadHeadlessOptions(argc, argv, "korridan", commands)) return 2;
-  // There is no window front end in this build.
-  bool headless = true;
+  bool headless = !platform::ui::WindowsStarted();
 
   OpenConfigFiles();
   SecurityStoreInit();
@@ -80,6 +83,7 @@ int main(int argc, char** argv) {
     if (Splash) platform::ui::Free(Splash);
     console.reset();
   }
+  platform::ui::StopWindows();
   WinsockCleanup();
   return 0;
 }

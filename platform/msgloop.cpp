@@ -1,8 +1,12 @@
 #include "platform/msgloop.h"
 
 #include <poll.h>
+#include <pthread.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <atomic>
 #include <thread>
@@ -54,10 +58,17 @@ struct TimerEntry {
   uint64_t order = 0;  // ties between equally due timers go by age
 };
 
+// One descriptor number: its watch, if any, and what the epoll set holds
+// for it. Interest changes are handed to the kernel just before the next
+// wait, so a watch switched off and on between two waits costs nothing.
 struct Watch {
+  bool active = false;
   short events = 0;
   uint64_t serial = 0;
   std::shared_ptr<std::function<void(short)>> callback;
+  uint32_t in_set = 0;   // events registered in the epoll set (0: not there)
+  bool recheck = false;  // watched afresh: the set may hold a closed namesake
+  bool queued = false;   // listed in Loop::changed
 };
 
 struct Loop {
@@ -73,12 +84,15 @@ struct Loop {
   int quit_code = 0;
   std::map<std::pair<HWND, uintptr_t>, TimerEntry> timers;
   uint64_t timer_order = 0;
-  std::map<int, Watch> watches;
+  std::vector<Watch> watches;  // indexed by descriptor
+  std::vector<int> changed;    // descriptors whose interest moved since the last wait
   uint64_t watch_serial = 0;
   std::vector<std::function<void(HWND)>> destroy_hooks;
+  std::function<void(int)> waiter;
 
   std::atomic<int> held_depth{0};
   int wake_fd = -1;
+  int epoll_fd = -1;
   // The thread that last took messages. Its own posts need no wake-up: it
   // is running, and it looks at the queue before it waits again.
   std::atomic<std::thread::id> pumper{};
@@ -86,18 +100,52 @@ struct Loop {
   std::mutex report_mu;
   std::function<void(const std::string&)> report;
 
-  Loop() {
+  Loop() { OpenDescriptors(); }
+
+  // The wake-up counter and the epoll set; a forked child makes its own, so
+  // that its watches and wake-ups stay out of its parent's.
+  void OpenDescriptors() {
     wake_fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wake_fd < 0) {
-      std::perror("eventfd");
+    epoll_fd = ::epoll_create1(EPOLL_CLOEXEC);
+    if (wake_fd < 0 || epoll_fd < 0) {
+      std::perror("eventfd/epoll_create1");
+      std::abort();
+    }
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.fd = wake_fd;
+    if (::epoll_ctl(epoll_fd, EPOLL_CTL_ADD, wake_fd, &ev) != 0) {
+      std::perror("epoll_ctl");
       std::abort();
     }
   }
 };
 
+std::atomic<bool> forked{false};
+
+Loop* MakeLoop() {
+  auto* loop = new Loop;
+  ::pthread_atfork(nullptr, nullptr, [] { forked.store(true, std::memory_order_relaxed); });
+  return loop;
+}
+
 // Never destroyed: other threads may still post while the program exits.
 Loop& L() {
-  static Loop* loop = new Loop;
+  static Loop* loop = MakeLoop();
+  if (forked.load(std::memory_order_relaxed)) [[unlikely]] {
+    forked.store(false, std::memory_order_relaxed);
+    ::close(loop->epoll_fd);
+    ::close(loop->wake_fd);
+    loop->OpenDescriptors();
+    loop->changed.clear();
+    for (size_t fd = 0; fd < loop->watches.size(); ++fd) {
+      Watch& w = loop->watches[fd];
+      w.in_set = 0;
+      w.recheck = false;
+      w.queued = w.active && w.events != 0;
+      if (w.queued) loop->changed.push_back(static_cast<int>(fd));
+    }
+  }
   return *loop;
 }
 
@@ -116,36 +164,119 @@ void DrainWake(Loop& l) {
   }
 }
 
-// One pass over the watched descriptors, waiting up to timeout_ms (-1: no
-// limit, 0: not at all). Callbacks run after poll() returns, each checked
-// against the watch table first, since a callback may close and reuse
-// another descriptor.
-void PollOnce(int timeout_ms) {
-  Loop& l = L();
-  std::vector<pollfd> fds;
-  std::vector<uint64_t> serials;
-  fds.reserve(l.watches.size() + 1);
-  serials.reserve(l.watches.size() + 1);
-  fds.push_back({l.wake_fd, POLLIN, 0});
-  serials.push_back(0);
-  for (const auto& [fd, w] : l.watches) {
-    if (w.events == 0) continue;
-    fds.push_back({fd, w.events, 0});
-    serials.push_back(w.serial);
+Watch* FindWatch(Loop& l, int fd) {
+  if (fd < 0 || static_cast<size_t>(fd) >= l.watches.size()) return nullptr;
+  return &l.watches[static_cast<size_t>(fd)];
+}
+
+void MarkChanged(Loop& l, int fd, Watch& w) {
+  if (w.queued) return;
+  w.queued = true;
+  l.changed.push_back(fd);
+}
+
+bool Control(Loop& l, int op, int fd, uint32_t events) {
+  epoll_event ev{};
+  ev.events = events;
+  ev.data.fd = fd;
+  return ::epoll_ctl(l.epoll_fd, op, fd, &ev) == 0;
+}
+
+void RemoveFromSet(Loop& l, int fd, Watch& w) {
+  if (w.in_set != 0) Control(l, EPOLL_CTL_DEL, fd, 0);  // fails harmlessly when already closed
+  w.in_set = 0;
+}
+
+// Hands the interest changes to the epoll set. A watch switched to no
+// events stays in the set until it reports something (it is removed then):
+// most such pauses end before the next wait.
+void SyncInterest(Loop& l) {
+  for (int fd : l.changed) {
+    Watch* w = FindWatch(l, fd);
+    if (w == nullptr || !w->queued) continue;
+    w->queued = false;
+    const uint32_t want = w->active ? static_cast<uint16_t>(w->events) : 0;
+    if (want == 0 || (want == w->in_set && !w->recheck)) continue;
+    bool ok;
+    if (w->in_set != 0 || w->recheck) {
+      ok = Control(l, EPOLL_CTL_MOD, fd, want) || (errno == ENOENT && Control(l, EPOLL_CTL_ADD, fd, want));
+    } else {
+      ok = Control(l, EPOLL_CTL_ADD, fd, want) || (errno == EEXIST && Control(l, EPOLL_CTL_MOD, fd, want));
+    }
+    w->recheck = false;
+    if (ok) {
+      w->in_set = want;
+    } else {
+      // Closed behind the watcher's back (or never pollable): it would
+      // never be reported, so it goes.
+      w->in_set = 0;
+      w->active = false;
+      w->callback.reset();
+    }
   }
-  int n = ::poll(fds.data(), fds.size(), timeout_ms);
+  l.changed.clear();
+}
+
+// One collection of ready descriptors, waiting up to timeout_ms (-1: no
+// limit, 0: not at all). Callbacks run in descriptor order once the wait
+// returns, each checked against the watch table first, since a callback may
+// close and reuse another descriptor.
+void Collect(Loop& l, int timeout_ms) {
+  SyncInterest(l);
+  constexpr int kBatch = 256;
+  epoll_event events[kBatch];
+  std::vector<epoll_event> ready;
+  int n = ::epoll_wait(l.epoll_fd, events, kBatch, timeout_ms);
   if (n <= 0) return;  // timeout, or EINTR (a signal: its pipe is read next time)
-  if (fds[0].revents != 0) DrainWake(l);
-  for (size_t i = 1; i < fds.size(); ++i) {
-    if (fds[i].revents == 0) continue;
-    auto it = l.watches.find(fds[i].fd);
-    if (it == l.watches.end() || it->second.serial != serials[i] || it->second.events == 0) continue;
-    if (fds[i].revents & POLLNVAL) {
-      l.watches.erase(it);  // closed behind the watcher's back; it would be reported forever
+  ready.assign(events, events + n);
+  while (n == kBatch) {  // more may be ready than one batch holds
+    n = ::epoll_wait(l.epoll_fd, events, kBatch, 0);
+    if (n > 0) ready.insert(ready.end(), events, events + n);
+  }
+  std::sort(ready.begin(), ready.end(), [](const epoll_event& a, const epoll_event& b) { return a.data.fd < b.data.fd; });
+  ready.erase(std::unique(ready.begin(), ready.end(),
+                          [](const epoll_event& a, const epoll_event& b) { return a.data.fd == b.data.fd; }),
+              ready.end());
+  struct Due {
+    int fd;
+    short revents;
+    uint64_t serial;
+  };
+  std::vector<Due> due;
+  due.reserve(ready.size());
+  for (const epoll_event& ev : ready) {
+    const int fd = ev.data.fd;
+    if (fd == l.wake_fd) {
+      DrainWake(l);
       continue;
     }
-    auto callback = it->second.callback;  // keeps it alive if the callback unwatches itself
-    (*callback)(fds[i].revents);
+    Watch* w = FindWatch(l, fd);
+    if (w == nullptr) continue;
+    if (!w->active || w->events == 0) {
+      RemoveFromSet(l, fd, *w);  // a paused or dropped watch left in the set
+      if (w->active) MarkChanged(l, fd, *w);
+      continue;
+    }
+    due.push_back({fd, static_cast<short>(ev.events), w->serial});
+  }
+  for (const Due& d : due) {
+    Watch* w = FindWatch(l, d.fd);
+    if (w == nullptr || !w->active || w->serial != d.serial || w->events == 0) continue;
+    auto callback = w->callback;  // keeps it alive if the callback unwatches itself
+    (*callback)(d.revents);
+  }
+}
+
+// Blocks until a descriptor is ready, the wake-up comes or timeout_ms
+// passes, then collects: through the front end's waiter when one is set.
+void Block(Loop& l, int timeout_ms) {
+  if (l.waiter) {
+    SyncInterest(l);
+    auto waiter = l.waiter;  // may be replaced while it runs
+    waiter(timeout_ms);
+    Collect(l, 0);
+  } else {
+    Collect(l, timeout_ms);
   }
 }
 
@@ -206,12 +337,10 @@ int MsUntilNextTimer(const Filter& f) {
 
 // Blocks until a message the filter takes is there, and removes it.
 void Wait(MSG& msg, const Filter& f) {
-  L().pumper.store(std::this_thread::get_id(), std::memory_order_relaxed);
-  for (;;) {
-    PollOnce(0);
-    if (Take(msg, f, true)) return;
-    PollOnce(MsUntilNextTimer(f));
-  }
+  Loop& l = L();
+  l.pumper.store(std::this_thread::get_id(), std::memory_order_relaxed);
+  Collect(l, 0);
+  while (!Take(msg, f, true)) Block(l, MsUntilNextTimer(f));
 }
 
 }  // namespace
@@ -274,8 +403,9 @@ bool GetMessage(MSG& msg) {
 }
 
 bool PeekMessage(MSG& msg, HWND hwnd, UINT min, UINT max, UINT removeFlag) {
-  L().pumper.store(std::this_thread::get_id(), std::memory_order_relaxed);
-  PollOnce(0);
+  Loop& l = L();
+  l.pumper.store(std::this_thread::get_id(), std::memory_order_relaxed);
+  Collect(l, 0);
   return Take(msg, Filter{hwnd, min, max, false}, (removeFlag & PM_REMOVE) != 0);
 }
 
@@ -419,20 +549,41 @@ void Timer::Tick() {
 // ---------------------------------------------------------------------------
 
 void WatchFd(int fd, short events, std::function<void(short revents)> callback) {
+  if (fd < 0) return;
   Loop& l = L();
-  Watch& w = l.watches[fd];
+  if (static_cast<size_t>(fd) >= l.watches.size()) l.watches.resize(static_cast<size_t>(fd) + 1);
+  Watch& w = l.watches[static_cast<size_t>(fd)];
+  if (w.active && w.in_set != 0) w.recheck = true;  // the old one may have been closed meanwhile
+  w.active = true;
   w.events = events;
   w.serial = ++l.watch_serial;
   w.callback = std::make_shared<std::function<void(short)>>(std::move(callback));
+  MarkChanged(l, fd, w);
 }
 
 void SetFdEvents(int fd, short events) {
   Loop& l = L();
-  auto it = l.watches.find(fd);
-  if (it != l.watches.end()) it->second.events = events;
+  Watch* w = FindWatch(l, fd);
+  if (w == nullptr || !w->active || w->events == events) return;
+  w->events = events;
+  MarkChanged(l, fd, *w);
 }
 
-void UnwatchFd(int fd) { L().watches.erase(fd); }
+void UnwatchFd(int fd) {
+  Loop& l = L();
+  Watch* w = FindWatch(l, fd);
+  if (w == nullptr || !w->active) return;
+  // Taken out of the set now, while the descriptor is still open: once it
+  // is closed the set could hold it on for a copy in another process.
+  RemoveFromSet(l, fd, *w);
+  w->active = false;
+  w->events = 0;
+  w->callback.reset();
+}
+
+int LoopWaitDescriptor() { return L().epoll_fd; }
+
+void SetLoopWaiter(std::function<void(int timeoutMs)> waiter) { L().waiter = std::move(waiter); }
 
 void AddWindowDestroyHook(std::function<void(HWND)> hook) { L().destroy_hooks.push_back(std::move(hook)); }
 

@@ -1,4 +1,4 @@
-// Window messages on Linux: one message loop per process, built on poll().
+// Window messages on Linux: one message loop per process, built on epoll.
 //
 // A "window" is a 32-bit handle with a handler. Messages are posted to a
 // handle and taken from one process-wide queue by GetMessage or PeekMessage,
@@ -13,8 +13,10 @@
 // Order in which messages are taken: posted messages first, oldest first;
 // then the quit request of PostQuitMessage, once nothing posted matches;
 // then WM_TIMER for a due timer, at most one pending per timer however many
-// intervals went by. Each GetMessage and PeekMessage first polls the watched
-// descriptors without waiting, so a loop that only peeks still sees sockets.
+// intervals went by. Each GetMessage and PeekMessage first collects the ready
+// watched descriptors without waiting, so a loop that only peeks still sees
+// sockets; a GetMessage that finds nothing then blocks until a descriptor,
+// a post or the next timer is due, and collects again.
 #pragma once
 
 #include <cstdint>
@@ -159,14 +161,29 @@ class Timer {
 // ---------------------------------------------------------------------------
 // Descriptors watched by the loop (loop thread only)
 
-// The callback gets poll()'s revents for fd, whenever one of events (POLLIN,
-// POLLOUT, POLLRDHUP...) or an error or hang-up is reported. Callbacks run
-// inside GetMessage and PeekMessage and should only post messages. Watching
-// an fd again replaces its events and callback; events 0 leaves it out of
-// the poll set (no error or hang-up reports either).
+// The callback gets the ready events for fd (POLLIN, POLLOUT, POLLRDHUP,
+// POLLERR, POLLHUP: the poll() bits), whenever one of events or an error or
+// hang-up is reported. Callbacks run inside GetMessage and PeekMessage, in
+// descriptor order, and should only post messages. Watching an fd again
+// replaces its events and callback; events 0 pauses it (no error or hang-up
+// reports either). Unwatch an fd before closing it.
 void WatchFd(int fd, short events, std::function<void(short revents)> callback);
 void SetFdEvents(int fd, short events);
 void UnwatchFd(int fd);
+
+// ---------------------------------------------------------------------------
+// Front ends with a loop of their own (loop thread only)
+
+// One descriptor (the epoll fd) that is readable whenever any watched
+// descriptor or the cross-thread wake-up is ready.
+int LoopWaitDescriptor();
+
+// When set, the loop calls waiter(timeout) to block (timeout in
+// milliseconds until the next timer is due; -1 = no limit) instead of
+// blocking in epoll_wait itself, then collects the ready descriptors with a
+// zero timeout. The waiter may return early; the loop then looks again. An
+// empty function restores the built-in wait.
+void SetLoopWaiter(std::function<void(int timeoutMs)> waiter);
 
 // Called with the handle of each window as it is destroyed (after its
 // messages are gone), on the loop's thread. For the layers that key state by

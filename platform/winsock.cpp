@@ -29,6 +29,7 @@ struct Sock {
   bool accept_pending = false;  // FD_ACCEPT posted, no accept since
   bool write_armed = false;     // FD_WRITE due once the socket is writable
   bool end_seen = false;        // end of stream or reset observed
+  bool watched = false;         // known to the loop (its events may be 0)
 };
 
 // Loop thread only.
@@ -70,14 +71,15 @@ short Interest(const Sock& k) {
 
 void OnEvents(SOCKET s, short revents);
 
-void UpdateInterest(SOCKET s, const Sock& k) {
+void UpdateInterest(SOCKET s, Sock& k) {
   short ev = Interest(k);
-  // Left out of the poll set when nothing is wanted, since poll() reports
-  // errors and hang-ups even for no events.
-  if (ev == 0)
-    UnwatchFd(s);
-  else
+  // Events 0 pause the watch: errors and hang-ups wait too.
+  if (k.watched) {
+    SetFdEvents(s, ev);
+  } else if (ev != 0) {
+    k.watched = true;
     WatchFd(s, ev, [s](short revents) { OnEvents(s, revents); });
+  }
 }
 
 void Notify(SOCKET s, Sock& k, long event, int error) {

@@ -17,6 +17,7 @@
 #include "platform/ui/input.h"
 #include "platform/ui/menus.h"
 #include "platform/ui/pages.h"
+#include "platform/ui/windows.h"
 
 namespace platform::ui {
 namespace {
@@ -218,7 +219,7 @@ bool ReadHeadlessOptions(int argc, char** argv, const char* program, bool& comma
       return false;
     }
   }
-  if (!headless && !NoDisplay()) std::fprintf(stderr, "%s: no window front end; running headless\n", program);
+  if (!headless && !NoDisplay()) StartWindows(argc, argv, program);
   return true;
 }
 

@@ -86,10 +86,10 @@ class Form;
 // WAYLAND_DISPLAY set).
 bool NoDisplay();
 
-// The options of a program that runs headless: [--headless] [--commands].
-// Any other argument: the usage line on standard error, and false. Since no
-// program has a window front end yet, a start with a display says on
-// standard error that it runs headless all the same.
+// The options of a program: [--headless] [--commands]. Any other argument:
+// the usage line on standard error, and false. With a display and without
+// --headless, the window front end starts (windows.h; WindowsStarted() then
+// says whether it did).
 bool ReadHeadlessOptions(int argc, char** argv, const char* program, bool& commands);
 
 class HeadlessConsole {

@@ -213,8 +213,9 @@ class KorridanSite : public ::testing::Test {
     WriteFile(prog_ + "KORRIDAN.INI", text);
   }
 
-  // Starts korridan headless with commands on standard input. pipe_size:
-  // the capacity of its standard-output pipe (0: the system's default).
+  // Starts korridan headless with commands on standard input (with window_
+  // set: with its windows on the display, instead). pipe_size: the
+  // capacity of its standard-output pipe (0: the system's default).
   void Start(int pipe_size = 0) {
     WriteIni();
     fs::create_directories(cwd_);
@@ -231,8 +232,10 @@ class KorridanSite : public ::testing::Test {
     if (pid_ == 0) {
       setenv("HALVORINE_REGISTRY", (root_ + "/registry").c_str(), 1);
       if (!clock_.empty()) setenv("HALVORINE_CLOCK", clock_.c_str(), 1);
-      unsetenv("DISPLAY");
-      unsetenv("WAYLAND_DISPLAY");
+      if (!window_) {
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+      }
       if (::chdir(cwd_.c_str()) != 0) _exit(126);
       int err = ::open((root_ + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(in[0], 0);
@@ -240,7 +243,10 @@ class KorridanSite : public ::testing::Test {
       dup2(err, 2);
       for (int fd : {in[0], in[1], out[0], out[1], err}) ::close(fd);
       std::string exe = prog_ + "korridan";
-      execl(exe.c_str(), "korridan", "--headless", "--commands", static_cast<char*>(nullptr));
+      if (window_)
+        execl(exe.c_str(), "korridan", static_cast<char*>(nullptr));
+      else
+        execl(exe.c_str(), "korridan", "--headless", "--commands", static_cast<char*>(nullptr));
       _exit(127);
     }
     ASSERT_GT(pid_, 0);
@@ -370,6 +376,7 @@ class KorridanSite : public ::testing::Test {
   std::string clock_;
   int port_ = 0;
   pid_t pid_ = -1;
+  bool window_ = false;
 
  private:
   void ReadOutput() {

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <set>
@@ -652,6 +653,103 @@ TEST_F(MsgLoop, AWatchedDescriptorClosedBehindTheLoopIsDropped) {
   EXPECT_FALSE(PeekMessage(m, 0, 0, 0, PM_REMOVE));
   EXPECT_FALSE(PeekMessage(m, 0, 0, 0, PM_REMOVE));
   EXPECT_EQ(calls, 0);
+  close(fds[1]);
+}
+
+TEST_F(MsgLoop, WatchedDescriptorsAreReportedInDescriptorOrder) {
+  int a[2], b[2];
+  ASSERT_EQ(pipe(a), 0);
+  ASSERT_EQ(pipe(b), 0);
+  Recorder r;
+  const int low = std::min(a[0], b[0]), high = std::max(a[0], b[0]);
+  for (int fd : {low, high}) {
+    WatchFd(fd, POLLIN, [&r, fd](short) {
+      char c;
+      ASSERT_EQ(read(fd, &c, 1), 1);
+      PostMessage(r.hwnd, WM_USER + 40, static_cast<WPARAM>(fd), 0);
+    });
+  }
+  // The higher one becomes ready first; the report still goes by number.
+  ASSERT_EQ(write(high == a[0] ? a[1] : b[1], "x", 1), 1);
+  ASSERT_EQ(write(low == a[0] ? a[1] : b[1], "y", 1), 1);
+  MSG m;
+  ASSERT_TRUE(PeekMessage(m, 0, 0, 0, PM_REMOVE));
+  EXPECT_EQ(m.wParam, static_cast<WPARAM>(low));
+  ASSERT_TRUE(PeekMessage(m, 0, 0, 0, PM_REMOVE));
+  EXPECT_EQ(m.wParam, static_cast<WPARAM>(high));
+  for (int fd : {low, high}) UnwatchFd(fd);
+  for (int fd : {a[0], a[1], b[0], b[1]}) close(fd);
+}
+
+TEST_F(MsgLoop, WaitDescriptorIsReadableForAWatchedDescriptorOrAPost) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  Recorder r;
+  WatchFd(fds[0], POLLIN, [](short) {});
+  MSG m;
+  EXPECT_FALSE(PeekMessage(m, 0, 0, 0, PM_REMOVE));  // hands the watch to the set
+  auto readable = [] {
+    pollfd p{LoopWaitDescriptor(), POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1;
+  };
+  EXPECT_FALSE(readable());
+  ASSERT_EQ(write(fds[1], "x", 1), 1);
+  EXPECT_TRUE(readable());
+  UnwatchFd(fds[0]);
+  EXPECT_FALSE(readable());
+  std::thread([&] { PostMessage(r.hwnd, WM_USER + 41, 0, 0); }).join();
+  EXPECT_TRUE(readable());
+  ASSERT_TRUE(PeekMessage(m, 0, 0, 0, PM_REMOVE));
+  EXPECT_EQ(m.message, WM_USER + 41);
+  EXPECT_FALSE(readable());
+  close(fds[0]);
+  close(fds[1]);
+}
+
+TEST_F(MsgLoop, AWaiterBlocksInsteadOfTheLoop) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  Recorder r;
+  WatchFd(fds[0], POLLIN, [&](short) {
+    char c;
+    ASSERT_EQ(read(fds[0], &c, 1), 1);
+    PostMessage(r.hwnd, WM_USER + 42, static_cast<WPARAM>(c), 0);
+  });
+  std::vector<int> timeouts;
+  SetLoopWaiter([&](int timeout) {
+    timeouts.push_back(timeout);
+    if (timeouts.size() == 1) return;  // an early return: the loop asks again
+    pollfd p{LoopWaitDescriptor(), POLLIN, 0};
+    ::poll(&p, 1, timeout);
+  });
+  std::thread writer([&] {
+    Sleep(30);
+    ASSERT_EQ(write(fds[1], "x", 1), 1);
+  });
+  MSG m;
+  ASSERT_TRUE(GetMessage(m));
+  writer.join();
+  EXPECT_EQ(m.message, WM_USER + 42);
+  EXPECT_EQ(m.wParam, static_cast<WPARAM>('x'));
+  ASSERT_EQ(timeouts.size(), 2u);
+  EXPECT_EQ(timeouts[0], -1);
+  // A timer bounds the wait it is given.
+  SetTimer(r.hwnd, 7, 50);
+  ASSERT_TRUE(GetMessage(m));
+  EXPECT_EQ(m.message, WM_TIMER);
+  ASSERT_GE(timeouts.size(), 3u);
+  EXPECT_GE(timeouts[2], 0);
+  EXPECT_LE(timeouts[2], 50);
+  KillTimer(r.hwnd, 7);
+  // An empty waiter restores the loop's own wait.
+  SetLoopWaiter(nullptr);
+  const size_t seen = timeouts.size();
+  std::thread([&] { PostMessage(r.hwnd, WM_USER + 43, 0, 0); }).detach();
+  ASSERT_TRUE(GetMessage(m));
+  EXPECT_EQ(m.message, WM_USER + 43);
+  EXPECT_EQ(timeouts.size(), seen);
+  UnwatchFd(fds[0]);
+  close(fds[0]);
   close(fds[1]);
 }
 
