@@ -402,6 +402,13 @@ void TServer::OnSocketMessage(const platform::MSG& msg) {
         break;
       }
       c->TouchActivity();
+      // A client that closed its writing side after its request still gets
+      // the answer under way; a failed send or the idle check ends it.
+      if (ws::WSAGETSELECTERROR(msg.lParam) == 0 &&
+          (c->FileInProgress || (c->OutputFifo && c->OutputFifo->Count > 0))) {
+        c->Info.Closed = 1;
+        break;
+      }
       Raise(OnDisconnect, this, slot);
       c->Info.Closed = 1;
       break;

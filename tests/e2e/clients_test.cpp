@@ -1,0 +1,97 @@
+// Clients that misbehave: half-closed, reset, slow to send or never reading.
+// The server must answer what was asked in full, keep serving everyone else
+// and lose nothing.
+#include <netinet/tcp.h>
+#include <poll.h>
+
+#include "tests/e2e/site.h"
+
+namespace e2e {
+namespace {
+
+// A raw client socket on loopback.
+class Client {
+ public:
+  explicit Client(int port, int rcvbuf = 0) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (rcvbuf > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~Client() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  bool ok() const { return fd_ >= 0; }
+  void Send(const std::string& bytes) {
+    if (fd_ >= 0) ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+  }
+  void ShutWrite() { ::shutdown(fd_, SHUT_WR); }
+  // Closes with a reset instead of an orderly end.
+  void Reset() {
+    linger l{1, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    ::close(fd_);
+    fd_ = -1;
+  }
+  // Everything until the server closes (or nothing arrives for timeout_ms).
+  std::string ReadAll(int timeout_ms = 10000) {
+    std::string out;
+    char buf[65536];
+    for (;;) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, timeout_ms) <= 0) return out + "(timeout)";
+      ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0) return out;
+      out.append(buf, static_cast<std::size_t>(n));
+    }
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+class ClientsTest : public Site {
+ protected:
+  void SetUp() override {
+    Site::SetUp();
+    AddRule(home_, "N");
+    WriteFile(home_ + "notes.txt", "public\n");
+  }
+  // A file of n bytes whose content shows where a cut happened.
+  std::string BigFile(const std::string& name, std::size_t n) {
+    std::string body(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) body[i] = static_cast<char>('a' + (i / 4096) % 26);
+    WriteFile(home_ + name, body);
+    return body;
+  }
+};
+
+TEST_F(ClientsTest, AHalfClosedClientGetsItsWholeAnswer) {
+  const std::string body = BigFile("big.bin", 16u << 20);
+  Start();
+  Client c(port_, 64 * 1024);
+  ASSERT_TRUE(c.ok());
+  c.Send("GET /big.bin HTTP/1.0\r\n\r\n");
+  c.ShutWrite();
+  // The server sees the end of the request stream long before the answer
+  // has left its buffers.
+  SleepMs(300);
+  std::string got = c.ReadAll();
+  ASSERT_EQ(got.size(), OkHeader("application/unknown", body.size()).size() + body.size());
+  EXPECT_EQ(got, OkHeader("application/unknown", body.size()) + body);
+  EXPECT_EQ(Get("GET /notes.txt HTTP/1.0\r\n\r\n"), Ok("text/plain", "public\n"));
+}
+
+}  // namespace
+}  // namespace e2e
