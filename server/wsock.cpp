@@ -269,6 +269,7 @@ int32_t TServer::AcceptConnection() {
   TSock* listener = Connections[0];
   if (!listener || listener->SocketNum < 0) return 0;
   int32_t slot = FindSlotBySocket(-1);
+  if (slot == 0) slot = ReclaimSlot();
   if (slot == 0) {
     AnswerOverloaded();
     return 0;
@@ -285,6 +286,7 @@ int32_t TServer::AcceptConnection() {
   if (ws::getsockname(s, reinterpret_cast<sockaddr*>(&local), &local_len) == 0)
     c->Address = Dotted(local.sin_addr.s_addr);
   c->Connected = true;
+  c->AcceptedAt = platform::MonotonicSeconds();
   c->KillSent = false;
   c->Percent = 0;
   c->ReadPaused = false;
@@ -298,6 +300,25 @@ int32_t TServer::AcceptConnection() {
   c->Info.UnloadAfterCall = 0;
   ++OpenConnections;
   return slot;
+}
+
+// Under pressure a client that is slow to ask gives way: the oldest slot
+// still reading its request long after its accept is closed without an
+// answer, as the idle check closes one. Trickling bytes does not keep it.
+int32_t TServer::ReclaimSlot() {
+  if (!ReadingRequest) return 0;
+  const double now = platform::MonotonicSeconds();
+  int32_t oldest = 0;
+  for (int32_t i = 1; i <= MaxSockets; ++i) {
+    TSock* c = Connections[i];
+    if (!c || !c->Connected || c->Busy || c->AwaitingCompletion) continue;
+    if (now - c->AcceptedAt <= kReclaimAfterSeconds || !ReadingRequest(i)) continue;
+    if (oldest == 0 || c->AcceptedAt < Connections[oldest]->AcceptedAt) oldest = i;
+  }
+  if (oldest == 0) return 0;
+  Log(oldest, Connections[oldest]->SocketNum, "TimeOut");
+  Raise(OnTimeOut, this, oldest);
+  return Connections[oldest]->SocketNum == -1 ? oldest : 0;
 }
 
 // The 98 bytes go out at once; the socket then waits, without holding up

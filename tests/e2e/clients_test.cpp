@@ -4,6 +4,8 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 
+#include <memory>
+
 #include "tests/e2e/site.h"
 
 namespace e2e {
@@ -91,6 +93,42 @@ TEST_F(ClientsTest, AHalfClosedClientGetsItsWholeAnswer) {
   ASSERT_EQ(got.size(), OkHeader("application/unknown", body.size()).size() + body.size());
   EXPECT_EQ(got, OkHeader("application/unknown", body.size()) + body);
   EXPECT_EQ(Get("GET /notes.txt HTTP/1.0\r\n\r\n"), Ok("text/plain", "public\n"));
+}
+
+// Every slot taken: two clients that never read a large answer and two
+// that trickle their request a byte at a time (each byte refreshes their
+// idle time). Once they have had 10 seconds, new clients take the slots of
+// the tricklers, oldest first; the slow readers keep theirs and lose
+// nothing.
+TEST_F(ClientsTest, SlowSendersGiveWayToNewClientsAndSlowReadersDoNot) {
+  const std::string body = BigFile("big.bin", 16u << 20);
+  Start();
+  std::vector<std::unique_ptr<Client>> readers, senders;
+  for (int i = 0; i < 2; ++i) {
+    readers.push_back(std::make_unique<Client>(port_, 16 * 1024));
+    readers.back()->Send("GET /big.bin HTTP/1.0\r\n\r\n");
+  }
+  for (int i = 0; i < 2; ++i) {
+    senders.push_back(std::make_unique<Client>(port_));
+    senders.back()->Send("G");
+    SleepMs(100);
+  }
+  EXPECT_EQ(Get("GET /notes.txt HTTP/1.0\r\n\r\n").substr(0, 23), "HTTP/1.0 502 Overloaded");
+  for (int t = 0; t < 21; ++t) {
+    for (auto& s : senders) s->Send("E");
+    SleepMs(500);
+  }
+  // A client that sends nothing keeps the first trickler's slot; the next
+  // takes the second's; then no slot qualifies.
+  Client holder(port_);
+  SleepMs(200);
+  EXPECT_EQ(senders[0]->ReadAll(2000), "") << "closed without an answer";
+  EXPECT_EQ(Get("GET /notes.txt HTTP/1.0\r\n\r\n"), Ok("text/plain", "public\n"));
+  EXPECT_EQ(senders[1]->ReadAll(2000), "");
+  Client second_holder(port_);
+  SleepMs(200);
+  EXPECT_EQ(Get("GET /notes.txt HTTP/1.0\r\n\r\n").substr(0, 23), "HTTP/1.0 502 Overloaded");
+  for (auto& r : readers) EXPECT_EQ(r->ReadAll(), OkHeader("application/unknown", body.size()) + body);
 }
 
 }  // namespace
