@@ -127,10 +127,12 @@ constexpr size_t kCacheLimit = 64;
 
 std::shared_ptr<const std::vector<Line>> Load(const std::string& path) {
   static const auto empty = std::make_shared<const std::vector<Line>>();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Only a regular file holds settings; a FIFO or device under the name is
+  // neither waited for nor read.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return empty;
   struct stat st{};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return empty;
   }
