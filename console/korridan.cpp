@@ -9,7 +9,8 @@
 // has the line format). --commands reads the operator's commands from
 // standard input (same header). SIGTERM and SIGINT close the main window as
 // its close box does; SIGHUP cycles the log files. The exit code is 0 once
-// the main window has closed.
+// the main window has closed, and 1 when a start failed with nobody to act
+// on it (no window and no --commands).
 #include <unistd.h>
 
 #include <cstdio>
@@ -60,6 +61,7 @@ int main(int argc, char** argv) {
 
   OpenConfigFiles();
   SecurityStoreInit();
+  int exit_status = 0;
   SetAllocationContext("Halvorine");
   // The two memory figures pages may show through "$RESOURCE".
   ResourceSources.ProgramAllocatedBytes = AllocatedBytes;
@@ -79,6 +81,7 @@ int main(int argc, char** argv) {
     application.SetTitle(kStoppedCaption);
     App = application.CreateForm<TApp>();
     App->Headless = headless;
+    App->ExitOnFailedStart = headless && !commands;
     StopServerForm = application.CreateForm<TStopServerForm>(App->HTTP);
     AboutBox = application.CreateForm<TAbout>();
     platform::SetHandleCount(512);
@@ -90,9 +93,10 @@ int main(int argc, char** argv) {
     if (App->SocketState.ExitPending) App->ExitMenuClick(*App);
     platform::RouteSignalsTo(0);
 
+    exit_status = App->ExitStatus;
     if (Splash) platform::ui::Free(Splash);
     console.reset();
   }
   WinsockCleanup();
-  return 0;
+  return exit_status;
 }

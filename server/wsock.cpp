@@ -233,10 +233,16 @@ bool TServer::FillAddress(TSock* slot, std::string_view host, ShortString& addre
 
 bool TServer::ListenSocket(TSock* listener, int32_t backlog) {
   if (backlog <= 0) backlog = 25;
+  // Each message names, after the system's own words, the call, the
+  // address and port, and the system's error text.
+  const std::string where = listener->Address.str() + ":" + std::to_string(listener->Port);
+  auto system_text = [](int error) { return std::string(std::strerror(error)); };
   int32_t s = ws::socket(AF_INET, SOCK_STREAM, 0);
+  int error = errno;
   listener->SocketNum = s;
   if (s == ws::INVALID_SOCKET) {
-    SocketErrorBox("[" + WinsockErrorName(ws::WSAGetLastError()) + "] Socket failed.");
+    SocketErrorBox("[" + WinsockErrorName(ws::WSAGetLastError()) + "] Socket failed. socket() for " + where + ": " +
+                   system_text(error));
     return false;
   }
   auto fail = [&](const std::string& text) {
@@ -245,13 +251,22 @@ bool TServer::ListenSocket(TSock* listener, int32_t backlog) {
     listener->SocketNum = -1;
     return false;
   };
-  if (listener->Address.empty() || listener->Port == 0) return fail("Host address and port not specified.");
+  const std::string given = " (address \"" + listener->Address.str() + "\", port " + std::to_string(listener->Port);
+  if (listener->Address.empty() || listener->Port == 0) return fail("Host address and port not specified." + given + ")");
   // A port outside 1..65535 has no usable low 16 bits.
-  if (listener->Port < 1 || listener->Port > 65535) return fail("FillSocket failed.");
-  if (!FillAddress(listener, "", listener->Address, listener->Port & 0xFFFF, "")) return fail("FillSocket failed.");
-  if (ws::bind(s, reinterpret_cast<const sockaddr*>(&listener->SockAddr), sizeof(sockaddr_in)) != 0)
-    return fail("[" + WinsockErrorName(ws::WSAGetLastError()) + "] Bind failed.");
-  if (ws::listen(s, backlog) != 0) return fail("Listen failed.");
+  if (listener->Port < 1 || listener->Port > 65535)
+    return fail("FillSocket failed." + given + ": the port is outside 1 to 65535)");
+  if (!FillAddress(listener, "", listener->Address, listener->Port & 0xFFFF, ""))
+    return fail("FillSocket failed." + given + ": the address is not a dotted IPv4 address)");
+  if (ws::bind(s, reinterpret_cast<const sockaddr*>(&listener->SockAddr), sizeof(sockaddr_in)) != 0) {
+    error = errno;
+    return fail("[" + WinsockErrorName(ws::WSAGetLastError()) + "] Bind failed. bind(" + where + "): " +
+                system_text(error));
+  }
+  if (ws::listen(s, backlog) != 0) {
+    error = errno;
+    return fail("Listen failed. listen(" + where + ", backlog " + std::to_string(backlog) + "): " + system_text(error));
+  }
   ws::WSAAsyncSelect(s, hwnd_, WM_SOCKET, kSelectedEvents);
   listener->Connected = true;
   Log(0, s, "Listening...");

@@ -202,7 +202,8 @@ class KorridanSite : public ::testing::Test {
     WriteFile(prog_ + "KORRIDAN.INI", text);
   }
 
-  // Starts korridan headless with commands on standard input. pipe_size:
+  // Starts korridan headless with commands on standard input (unless
+  // with_commands_ is cleared: then with no operator at all). pipe_size:
   // the capacity of its standard-output pipe (0: the system's default).
   void Start(int pipe_size = 0) {
     WriteIni();
@@ -228,7 +229,8 @@ class KorridanSite : public ::testing::Test {
       dup2(err, 2);
       for (int fd : {in[0], in[1], out[0], out[1], err}) ::close(fd);
       std::string exe = prog_ + "korridan";
-      execl(exe.c_str(), "korridan", "--headless", "--commands", static_cast<char*>(nullptr));
+      execl(exe.c_str(), "korridan", "--headless", with_commands_ ? "--commands" : static_cast<char*>(nullptr),
+            static_cast<char*>(nullptr));
       _exit(127);
     }
     ASSERT_GT(pid_, 0);
@@ -345,6 +347,7 @@ class KorridanSite : public ::testing::Test {
 
   std::map<std::string, std::map<std::string, std::string>> ini_;
   std::string root_, prog_, home_, cwd_;
+  bool with_commands_ = true;
   int port_ = 0;
   pid_t pid_ = -1;
 
