@@ -9,12 +9,10 @@ ATTACH 'FIELDS.db' AS fields_file;
 
 -- Write-ahead log: a writer never makes the server wait. Each table keeps a
 -- -wal and a -shm file beside it while it is in use.
-.output /dev/null
 PRAGMA users_file.journal_mode=WAL;
 PRAGMA groups_file.journal_mode=WAL;
 PRAGMA access_file.journal_mode=WAL;
 PRAGMA fields_file.journal_mode=WAL;
-.output stdout
 
 -- USERID: the login name in upper case. PASSHASH: the hash of the upper-cased
 -- password, a signed 32-bit integer. SECGROUPS: the account's groups.
