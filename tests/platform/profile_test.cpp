@@ -251,6 +251,16 @@ TEST_F(IniFileTest, WriteChangesTheKeyThatReadsSee) {
   EXPECT_EQ(ini.ReadString("a", "k", ""), "9");
 }
 
+TEST_F(IniFileTest, WritingAValueAgainLeavesTheFileAsItWas) {
+  WriteText(path, "[A]\r\nk= 1\r\n");
+  ini.WriteString("A", "k", "  \"x y\" ");
+  const std::string once = ReadText(path);
+  EXPECT_EQ(once, "[A]\r\nk= \"x y\" \r\n");
+  ini.WriteString("A", "k", "  \"x y\" ");
+  EXPECT_EQ(ReadText(path), once);
+  EXPECT_EQ(ini.ReadString("A", "k", ""), "x y");
+}
+
 TEST_F(IniFileTest, WriteReplacesTheFileAtomically) {
   WriteText(path, "[A]\nx=1\n");
   ::chmod(path.c_str(), 0640);
