@@ -5,20 +5,12 @@
 // after it are where a reader looks for them), and a field without "%"
 // reads back byte for byte by undoing the %XX escapes.
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "server/accesslog.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 std::string Unescape(std::string_view s) {
   auto hex = [](char c) { return c <= '9' ? c - '0' : c - 'A' + 10; };
@@ -71,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Check(WriteLogEntry(log, e));
   CloseLogs(log);
 
-  std::string access = OneLine(Slurp(dir + "ACCESS.LOG"));
+  std::string access = OneLine(fuzz::Slurp(dir + "ACCESS.LOG"));
   std::size_t open = access.find('"');
   fuzz::Check(open != std::string::npos);
   std::size_t close = access.find('"', open + 1);
@@ -83,11 +75,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string request = Unescape(access.substr(open + 1, close - open - 1));
   if (exact) fuzz::Check(request == method + " /" + url + " " + protocol);
   if (!referer.empty() && exact) {
-    std::string line = OneLine(Slurp(dir + "REFERER.LOG"));
+    std::string line = OneLine(fuzz::Slurp(dir + "REFERER.LOG"));
     fuzz::Check(Unescape(line.substr(line.find("] ") + 2)) == referer + " -> " + url);
   }
   if (!agent.empty() && exact) {
-    std::string line = OneLine(Slurp(dir + "BROWSER.LOG"));
+    std::string line = OneLine(fuzz::Slurp(dir + "BROWSER.LOG"));
     fuzz::Check(Unescape(line.substr(line.find("] ") + 2)) == agent);
   }
   std::filesystem::remove_all(dir);

@@ -6,7 +6,6 @@
 // known tag ids and parameters of at most 255 characters.
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "interface/tandrel.h"
@@ -99,10 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int32_t slot = 1;
   TConnectionInfo conn{};
   fuzz::Check(MAKEFILE(out_name, &slot, &job.info, &conn) == 0);
-  std::ifstream f(out, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  std::string got = ss.str();
+  std::string got = fuzz::Slurp(out);
   fuzz::Check(got == Reference(page));
   if (page.find("{{") == std::string::npos) fuzz::Check(got == page);
   return 0;

@@ -6,7 +6,6 @@
 // break the file is refused with IniWriteError and changes nothing.
 #include <algorithm>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,13 +13,6 @@
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 // What the reader makes of a stored value: blanks trimmed, one pair of
 // surrounding quotes stripped, cut to 1023.
@@ -59,11 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Check(ini.ReadString(section, key, "").size() <= 1023);
   }
   platform::IniFile ini(path);
-  std::string old_bytes = Slurp(path);
+  std::string old_bytes = fuzz::Slurp(path);
   try {
     ini.WriteString(section, key, value);
   } catch (const platform::IniWriteError&) {
-    fuzz::Check(Slurp(path) == old_bytes);
+    fuzz::Check(fuzz::Slurp(path) == old_bytes);
     std::filesystem::remove(path);
     std::filesystem::remove(path + ".lock");
     return 0;
@@ -83,9 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (same_name(r.section, section) && same_name(r.key, key)) continue;
     fuzz::Check(ini.ReadString(r.section, r.key, "\x02") == r.value);
   }
-  std::string written = Slurp(path);
+  std::string written = fuzz::Slurp(path);
   ini.WriteString(section, key, value);
-  fuzz::Check(Slurp(path) == written);
+  fuzz::Check(fuzz::Slurp(path) == written);
   std::filesystem::remove(path);
   std::filesystem::remove(path + ".lock");
   return 0;

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -32,6 +34,14 @@ inline const std::string& ScratchDir() {
     return d;
   }();
   return dir;
+}
+
+// The whole content of a file; empty when it cannot be read.
+inline std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
 }
 
 // Splits fuzz input into fields at byte 0x01, so one input drives several

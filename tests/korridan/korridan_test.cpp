@@ -21,6 +21,21 @@ bool EndsWith(const std::string& l, const std::string& s) { return l.size() >= s
 
 using Korridan = KorridanSite;
 
+// A socket of the test's own listening on the loopback port (and not handed
+// to korridan); -1 when it cannot.
+int HoldPort(int port) {
+  int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(holder, 1) != 0) {
+    ::close(holder);
+    return -1;
+  }
+  return holder;
+}
+
 // ---------------------------------------------------------------------------
 // Start-up
 
@@ -155,14 +170,8 @@ TEST_F(Korridan, MissingAddressFailsTheStartInsteadOfAsking) {
 }
 
 TEST_F(Korridan, FailedListenLeavesTheServerStopped) {
-  // Another socket holds the port (and is not handed to korridan).
-  int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port_));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(::listen(holder, 1), 0);
+  int holder = HoldPort(port_);
+  ASSERT_GE(holder, 0);
   Start();
   ASSERT_GE(WaitForLine("Starting Server"), 0) << Stderr();
   EXPECT_TRUE(WaitStderr("Bind failed.")) << Stderr();
@@ -190,13 +199,8 @@ TEST_F(Korridan, WithoutAnOperatorAFailedStartEndsWithOne) {
   const Case cases[] = {
       {"port in use",
        [&] {
-         holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-         sockaddr_in a{};
-         a.sin_family = AF_INET;
-         a.sin_port = htons(static_cast<uint16_t>(port_));
-         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-         ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-         ASSERT_EQ(::listen(holder, 1), 0);
+         holder = HoldPort(port_);
+         ASSERT_GE(holder, 0);
        },
        {"[WSAEADDRINUSE] Bind failed. bind(127.0.0.1:" + port + "): Address already in use"}},
       {"tables missing", [&] { fs::remove(prog_ + "Data/ACCESS.db"); }, {"ACCESS.db"}},
