@@ -384,21 +384,32 @@ void TApp::ShowExtensionRow(int32_t entry) {
 void TApp::StartButtonClick(ui::Component&) {
   if (!WinsockStarted) {
     ui::MessageDlg("WinSock not loaded.", platform::MsgKind::Error, platform::MsgButtons::Ok);
+    StartFailed();
     return;
   }
   if (ServerListening) return;
   try {
-    if (!StartServer()) return;
+    if (!StartServer()) {
+      StartFailed();
+      return;
+    }
   } catch (const std::exception& e) {
     // A failed start leaves nothing running behind it.
     if (ServerListening) HTTP->Stop(1);
     CloseSecurityTables();
     platform::ReportError(e.what());
+    StartFailed();
     return;
   }
   StatTimer->SetEnabled(true);
   SetCaptionAndTitle("Halvorine (0)");
   ServerStatusMenu->SetCaption("Stop");
+}
+
+void TApp::StartFailed() {
+  if (!ExitOnFailedStart) return;
+  ExitStatus = 1;
+  ExitMenuClick(*this);
 }
 
 bool TApp::StartServer() {

@@ -155,6 +155,11 @@ class TApp : public platform::ui::Form {
   // Without a display: message boxes answer themselves, so a start that
   // would ask for a network address again and again fails instead.
   bool Headless = true;
+  // Nobody to act on a failed start (no window, no commands): the program
+  // ends after the failure's message with ExitStatus 1, so that a service
+  // manager sees it.
+  bool ExitOnFailedStart = false;
+  int ExitStatus = 0;
   // The settings dialog (Properties, and the start's question for an
   // address while a display is there); without it the Properties command
   // does nothing and a start without an address fails.
@@ -172,6 +177,7 @@ class TApp : public platform::ui::Form {
   void SetCaptionAndTitle(const std::string& text);
   void AppendLine(std::string line);
   bool StartServer();
+  void StartFailed();
   void EnableTimers(bool on);
   void SaveWindowKeys();
 

@@ -12,7 +12,8 @@
 // has the line format). --commands reads the operator's commands from
 // standard input (same header). SIGTERM and SIGINT close the main window as
 // its close box does; SIGHUP cycles the log files. The exit code is 0 once
-// the main window has closed.
+// the main window has closed, and 1 when a start failed with nobody to act
+// on it (no window and no --commands).
 #include <unistd.h>
 
 #include <cstdio>
@@ -47,6 +48,7 @@ int main(int argc, char** argv) {
   OpenConfigFiles();
   SecurityStoreInit();
   RealmListInit();
+  int exit_status = 0;
   SetAllocationContext("Halvorine");
   // The two memory figures pages may show through "$RESOURCE".
   ResourceSources.ProgramAllocatedBytes = AllocatedBytes;
@@ -69,6 +71,7 @@ int main(int argc, char** argv) {
     SettingsForm = application.CreateForm<TSettingsForm>();
     App->SettingsForm = SettingsForm;
     IncludeForm = application.CreateForm<TIncludeForm>();
+    App->ExitOnFailedStart = headless && !commands;
     StopServerForm = application.CreateForm<TStopServerForm>(App->HTTP);
     AboutBox = application.CreateForm<TAbout>();
     platform::SetHandleCount(512);
@@ -80,10 +83,11 @@ int main(int argc, char** argv) {
     if (App->SocketState.ExitPending) App->ExitMenuClick(*App);
     platform::RouteSignalsTo(0);
 
+    exit_status = App->ExitStatus;
     if (Splash) platform::ui::Free(Splash);
     console.reset();
   }
   platform::ui::StopWindows();
   WinsockCleanup();
-  return 0;
+  return exit_status;
 }

@@ -1,6 +1,7 @@
 #include "console/statshistory.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -388,14 +389,29 @@ std::string StatFileErrorText(int error_number) {
   return std::generic_category().message(error_number);
 }
 
+namespace {
+// Only a regular file holds statistics: a directory, FIFO or device under
+// the name is an error with its message.
+std::string NotRegularText(mode_t mode) {
+  return S_ISDIR(mode) ? StatFileErrorText(EISDIR) : std::string(kStatNotRegularText);
+}
+}  // namespace
+
 TStatLoadResult LoadStatHistories(const std::string& file_name, std::span<TStatHistory* const> histories) {
   TStatLoadResult result;
-  int fd = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO under the name cannot hold up the start.
+  int fd = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     if (errno != ENOENT) result.Error = StatFileErrorText(errno);
     return result;
   }
   result.Opened = true;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    result.Error = NotRegularText(st.st_mode);
+    result.Closed = ::close(fd) == 0;
+    return result;
+  }
 
   // No more than the records can use; whatever follows them is ignored.
   std::vector<uint8_t> data(histories.size() * kStatAveragingRecordSize);
@@ -443,6 +459,10 @@ void SaveStatHistories(const std::string& file_name, std::span<TStatHistory* con
     ::unlink(temp.c_str());
     throw TStatFileError(error_number, StatFileErrorText(error_number));
   };
+
+  struct stat st {};
+  if (::stat(file_name.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    throw TStatFileError(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, NotRegularText(st.st_mode));
 
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) fail(errno, -1);

@@ -176,7 +176,9 @@ struct TStatLoadResult {
 // its history reset and reading goes on at the next record. When the file
 // ends early (or cannot be read), the histories read before keep their data
 // and the rest are reset. An absent file touches nothing. Every entry of
-// histories must point at a history (so must SaveStatHistories').
+// histories must point at a history (so must SaveStatHistories'). A name
+// that is no regular file (a directory, FIFO or device) loads nothing and
+// is reported; the open never waits.
 TStatLoadResult LoadStatHistories(const std::string& file_name, std::span<TStatHistory* const> histories);
 
 // A failed save. what() is the run-time text: "Disk full" when the disk is
@@ -186,10 +188,15 @@ class TStatFileError : public std::runtime_error {
   TStatFileError(int error_number, const std::string& text) : std::runtime_error(text), ErrorNumber(error_number) {}
   int ErrorNumber;  // errno of the failed call
 };
+
+// The error of a name that is a FIFO, device or socket, not a file.
+inline constexpr char kStatNotRegularText[] = "Not a regular file";
+
 // The text a TStatFileError carries for an errno value.
 std::string StatFileErrorText(int error_number);
 
 // Writes the histories' records to a temporary file beside file_name,
 // flushes it to disk and renames it over file_name, so a failure leaves the
 // previous file as it was. Throws TStatFileError (the temporary is removed).
+// A name that is no regular file is not replaced.
 void SaveStatHistories(const std::string& file_name, std::span<TStatHistory* const> histories);

@@ -7,6 +7,13 @@ ATTACH 'GROUPS.db' AS groups_file;
 ATTACH 'ACCESS.db' AS access_file;
 ATTACH 'FIELDS.db' AS fields_file;
 
+-- Write-ahead log: a writer never makes the server wait. Each table keeps a
+-- -wal and a -shm file beside it while it is in use.
+PRAGMA users_file.journal_mode=WAL;
+PRAGMA groups_file.journal_mode=WAL;
+PRAGMA access_file.journal_mode=WAL;
+PRAGMA fields_file.journal_mode=WAL;
+
 -- USERID: the login name in upper case. PASSHASH: the hash of the upper-cased
 -- password, a signed 32-bit integer. SECGROUPS: the account's groups.
 CREATE TABLE IF NOT EXISTS users_file.USERS (USERID TEXT PRIMARY KEY, LOGINNAME TEXT, PASSHASH INTEGER, SECGROUPS BLOB);

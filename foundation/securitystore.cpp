@@ -167,5 +167,6 @@ void CreateSecurityTables(const std::string& directory) {
   std::filesystem::create_directories(directory, ec);
   std::string dir = directory;
   if (!dir.empty() && dir.back() != '/') dir += '/';
-  for (const auto& t : kTables) platform::ExecuteSql(dir + t.file, t.sql, true);
+  for (const auto& t : kTables)
+    platform::ExecuteSql(dir + t.file, std::string("PRAGMA journal_mode=WAL;") + t.sql, true);
 }

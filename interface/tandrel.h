@@ -70,10 +70,15 @@ typedef struct TConnectionInfo {
 
 /* ---- Extension libraries ------------------------------------------------
  * A URL "/$NAME..." runs the library NAME.DLL from the server's current
- * directory. Results: 0 not found (404), 1 done (200, the file named in
+ * directory: the file name is the upper-cased 8.3 name ("$hello" runs
+ * HELLO.DLL). Results: 0 not found (404), 1 done (200, the file named in
  * outFile is sent), 2 finishing later (post HALV_WM_EXTENSION_DONE), any
  * other value an HTTP status. outFile and request are writable buffers of
- * 256 bytes; a library may write another output file name into outFile. */
+ * 256 bytes; a library may write another output file name into outFile.
+ * An answer of type text/html (by its file's extension in MIME.INI) passes
+ * through the page engine unless the library sets SkipEngine, so a library
+ * escapes the request text it echoes: HTML's "<" and "&", and the engine's
+ * tag marks (the stand-in's "{{"). */
 typedef int32_t (*TMakePage)(char* outFile, char* request, TConnectionInfo* info);
 typedef int32_t (*TPostBegin)(char* outFile, char* request, int32_t cid, TConnectionInfo* info);
 /* The bytes are valid only during the call. The result is not used. */

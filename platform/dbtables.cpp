@@ -19,12 +19,12 @@
 
 #include "platform/registry.h"
 
-// Journal mode: the files keep whatever mode they were made with; the
-// default rollback journal needs no shared-memory file and works when a
-// program may only read the tables. Each statement is its own transaction
-// and is reset as soon as its row is copied, so no lock outlives a call; the
-// busy timeout makes a reader and a writer of two processes wait for each
-// other's locks (milliseconds) rather than fail.
+// Journal mode: an opened table is switched to the write-ahead log, in which
+// a writer never blocks a reader (the -wal and -shm files beside the table
+// belong to it). Each statement is its own transaction and is reset as soon
+// as its row is copied, so no lock outlives a call. What a lock still holds
+// up is bounded: a read waits at most kReadWaitMs, then fails with the
+// engine's message; a write, which only the tools make, waits longer.
 
 namespace platform {
 
@@ -33,7 +33,20 @@ DbError::~DbError() = default;
 
 namespace {
 
-constexpr int kBusyTimeoutMs = 10000;
+constexpr int kReadWaitMs = 100;
+constexpr int kWriteWaitMs = 10000;
+
+// The longer wait for the span of one write.
+class WriteWait {
+ public:
+  explicit WriteWait(sqlite3* db) : db_(db) { sqlite3_busy_timeout(db_, kWriteWaitMs); }
+  ~WriteWait() { sqlite3_busy_timeout(db_, kReadWaitMs); }
+  WriteWait(const WriteWait&) = delete;
+  WriteWait& operator=(const WriteWait&) = delete;
+
+ private:
+  sqlite3* db_;
+};
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -239,7 +252,7 @@ void ExecuteSql(const std::string& file, std::string_view sql, bool create) {
     sqlite3_close(db);
     throw DbError(file + ": " + msg);
   }
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  sqlite3_busy_timeout(db, kWriteWaitMs);
   std::string text(sql);
   char* err = nullptr;
   rc = sqlite3_exec(db, text.c_str(), nullptr, nullptr, &err);
@@ -435,7 +448,10 @@ void Table::Open() {
   }
   m.db = db;
   m.file = file;
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  sqlite3_busy_timeout(db, kReadWaitMs);
+  // A table that cannot switch now (read-only, or busy) works in its own
+  // mode; the next open tries again.
+  sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
   try {
     {
       Statement info;
@@ -681,6 +697,7 @@ void Table::SetBlob(int field, std::string_view bytes) {
 void Table::Post() {
   Impl& m = *impl_;
   m.CheckEditing();
+  WriteWait wait(m.db);
   std::vector<std::size_t> fields;
   for (std::size_t i = 0; i < m.columns.size(); ++i)
     if (m.changed[i]) fields.push_back(i);

@@ -73,8 +73,9 @@ bool RenameFile(const std::string& from, const std::string& to);
 // Renames `from` over `to`, replacing `to` atomically when it exists.
 bool ReplaceFile(const std::string& from, const std::string& to);
 
-// The whole content of a file; nullopt when it cannot be opened or read
-// (a missing file, a directory, no permission).
+// The whole content of a regular file; nullopt when it cannot be opened or
+// read (a missing file, no permission) or is no regular file (a directory,
+// FIFO or device: the open never waits, errno EISDIR or EINVAL).
 std::optional<std::string> ReadWholeFile(const std::string& path);
 
 // Writes `data` to a new file beside `path` and renames it over `path`, so

@@ -128,10 +128,12 @@ constexpr size_t kCacheLimit = 64;
 
 std::shared_ptr<const std::vector<Line>> Load(const std::string& path) {
   static const auto empty = std::make_shared<const std::vector<Line>>();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Only a regular file holds settings; a FIFO or device under the name is
+  // neither waited for nor read.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return empty;
   struct stat st{};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return empty;
   }
@@ -346,10 +348,14 @@ void IniFile::WriteString(const std::string& section, const std::string& key, co
     for (size_t i = range->first + 1; i < range->second; ++i) {
       Line& l = lines[i];
       if (l.kind == LineKind::Pair && SameName(l.name, k)) {
-        // Keep the line up to the "=" and the blanks after it.
+        // Keep the line up to the "=" and the blanks after it. The value's
+        // own leading blanks, which no reader sees, are not added to them,
+        // so writing a value again leaves the file as it was.
         size_t eq = l.text.find('=') + 1;
         while (eq < l.text.size() && IsBlank(l.text[eq])) ++eq;
-        l = Classify(l.text.substr(0, eq) + value);
+        size_t from = 0;
+        while (from < value.size() && IsBlank(value[from])) ++from;
+        l = Classify(l.text.substr(0, eq) + value.substr(from));
         at = std::string::npos;
         break;
       }

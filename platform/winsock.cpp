@@ -56,7 +56,10 @@ Sock* Find(SOCKET s) {
 short Interest(const Sock& k) {
   if (k.mask == 0) return 0;
   if (k.listening) return (k.mask & FD_ACCEPT) && !k.accept_pending ? POLLIN : 0;
-  if (!k.connected || k.end_seen) return 0;
+  if (!k.connected) return 0;
+  // A client that shut down its writing side may still read what it asked
+  // for: FD_WRITE stays due after the end of its stream.
+  if (k.end_seen) return (k.mask & FD_WRITE) && k.write_armed ? POLLOUT : 0;
   short ev = 0;
   // POLLIN also reports the end of the stream, which is looked at only
   // while no FD_READ waits for its recv: FD_CLOSE follows the data.

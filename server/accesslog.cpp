@@ -3,6 +3,7 @@
 #include "foundation/serverconfig.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -40,14 +41,21 @@ bool SetPath(TAccessLog& log, ShortString& path_field, const std::string& path, 
   return false;
 }
 
-// Opens a log for appending, creating it when missing. The open does not
-// wait for a reader when the name is a FIFO; writes then block as usual.
+// Opens a log for appending, creating it when missing. Only a regular file
+// is a log: the open does not wait when the name is a FIFO or a device, and
+// such a name is an error.
 bool OpenOne(TAccessLog& log, ShortString& path_field, const std::string& path, int& fd) {
   fd = -1;
   if (!SetPath(log, path_field, path, true)) return false;
-  int f = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+  int f = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
   if (f < 0) {
     Fail(log, "open(\"" + path + "\") failed: " + SysError(errno));
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(f, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(f);
+    Fail(log, "open(\"" + path + "\") failed: not a regular file");
     return false;
   }
   int flags = ::fcntl(f, F_GETFL);
@@ -178,13 +186,14 @@ std::string LogNameStamp(platform::TDateTime t) {
          TwoDigits(tp.minute) + TwoDigits(tp.second);
 }
 
-std::string EscapeControlChars(std::string_view text) {
+namespace {
+std::string Escape(std::string_view text, bool quotes) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
     auto b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b == 0x7F) {
+    if (b < 0x20 || b == 0x7F || (quotes && c == '"')) {
       out.push_back('%');
       out.push_back(kHex[b >> 4]);
       out.push_back(kHex[b & 15]);
@@ -194,6 +203,10 @@ std::string EscapeControlChars(std::string_view text) {
   }
   return out;
 }
+}  // namespace
+
+std::string EscapeControlChars(std::string_view text) { return Escape(text, false); }
+std::string EscapeLogField(std::string_view text) { return Escape(text, true); }
 
 bool OpenLogs(TAccessLog& log, std::string_view dir, bool do_access, bool do_referer, bool do_browser,
               bool do_combined) {
@@ -203,17 +216,17 @@ bool OpenLogs(TAccessLog& log, std::string_view dir, bool do_access, bool do_ref
 
 bool WriteLogEntry(TAccessLog& log, const TLogEntry& e) {
   std::string stamp = LogTimestamp(platform::Now());
-  std::string url = EscapeControlChars(e.url);
-  std::string referer = EscapeControlChars(e.referer);
-  std::string agent = EscapeControlChars(e.user_agent);
+  std::string url = EscapeLogField(e.url);
+  std::string referer = EscapeLogField(e.referer);
+  std::string agent = EscapeLogField(e.user_agent);
   bool ok = true;
 
   if (log.DoAccess) {
-    std::string line = EscapeControlChars(e.client) + " ";
-    line += e.identity.empty() ? "- " : EscapeControlChars(e.identity) + " ";
-    line += e.user.empty() ? "- " : EscapeControlChars(e.user) + " ";
+    std::string line = EscapeLogField(e.client) + " ";
+    line += e.identity.empty() ? "- " : EscapeLogField(e.identity) + " ";
+    line += e.user.empty() ? "- " : EscapeLogField(e.user) + " ";
     line += stamp;
-    line += " \"" + EscapeControlChars(e.method) + " /" + url + " " + EscapeControlChars(e.protocol) + "\" ";
+    line += " \"" + EscapeLogField(e.method) + " /" + url + " " + EscapeLogField(e.protocol) + "\" ";
     line += std::to_string(e.status) + " " + std::to_string(e.content_length);
     if (log.DoCombined) line += " " + referer + " " + agent;
     line += "\r\n";
@@ -258,5 +271,9 @@ bool CycleLogs(TAccessLog& log) {
     if (log.DoBrowser) ok = Rename(log, log.BrowserPath, prefix + "Browser-" + stamp) && ok;
   }
   ShortString dir = log.LogsDir;
+  // A logs directory removed since the start is made again, as the start
+  // makes it.
+  std::string made = platform::NormalizePath(dir.str());
+  if (made.size() > 2) platform::CreateDirectories(made);
   return Open(log, dir, log.DoAccess, log.DoReferer, log.DoBrowser, log.DoCombined) && ok;
 }

@@ -89,9 +89,12 @@ std::string LogTimestamp(platform::TDateTime t);
 // month, day, "-", hour, minute, second: "971207-140309", "50102-000000".
 std::string LogNameStamp(platform::TDateTime t);
 // Bytes below 0x20 and 0x7F as "%XX" (upper-case hex); all else unchanged.
-// Applied to every field of every log line, so a field can never break or
+// Applied to every line of the engine's log, so a text can never break or
 // forge a line.
 std::string EscapeControlChars(std::string_view text);
+// The same, and a double quote as "%22": how every field of every log line
+// is written, so that no field can end the quoted request early.
+std::string EscapeLogField(std::string_view text);
 
 // Opens (appends to, or creates) the enabled logs in dir; a missing "/" at
 // the end of dir is put in, and "\" counts as "/". An open state is closed

@@ -165,7 +165,7 @@ void TExtensionCalls::CallPostResume(int32_t slot, bool& done) {
   // complete when they have arrived, and bytes beyond it are not body. The
   // line-feed rule (a body ends with its first line end) is only for a
   // request that gave no length.
-  bool has_length = req.ContentLength != kContentLengthAbsent && req.ContentLength >= 0;
+  bool has_length = req.ContentLength >= 0;
   if (has_length) {
     int64_t remaining = std::max<int64_t>(req.ContentLength - req.BodyReceived, 0);
     count = static_cast<int32_t>(std::min<int64_t>(count, remaining));
@@ -178,7 +178,8 @@ void TExtensionCalls::CallPostResume(int32_t slot, bool& done) {
       done = true;
       --count;
     }
-    if (req.BodyReceived >= req.ContentLength) done = true;
+    // Without a length the body still ends at the largest one.
+    if (req.BodyReceived >= kContentLengthMax) done = true;
     if (count > 0 && first[count - 1] == '\r' && !req.Multipart) --count;
   }
   Log(slot, "Content: [" + std::to_string(count) + ":" + std::to_string(req.BodyReceived) + ":" +

@@ -56,9 +56,17 @@ bool UrlIsUnsafe(std::string_view url) {
 }
 
 bool UrlNeedsLogin(std::string_view url) {
-  std::size_t i = 0;
-  while (i < url.size() && IsSeparator(url[i])) ++i;
-  return i < url.size() && url[i] == '&';
+  // The first segment the file system will see: empty and "." segments
+  // name no directory of their own.
+  std::size_t start = 0;
+  while (start < url.size()) {
+    std::size_t end = start;
+    while (end < url.size() && !IsSeparator(url[end])) ++end;
+    std::string_view segment = url.substr(start, end - start);
+    if (!segment.empty() && segment != ".") return segment.front() == '&';
+    start = end + 1;
+  }
+  return false;
 }
 
 bool ResolveAlias(int32_t /*slot*/, ShortString& rest, std::string& dir) {

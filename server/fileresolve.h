@@ -23,8 +23,9 @@ std::string JoinPath(std::string_view dir, std::string_view name);
 // of its segments (split at "/" and "\") is "..".
 bool UrlIsUnsafe(std::string_view url);
 
-// Whether the URL asks for a logged-in user: its first segment, after any
-// leading separators, begins with "&". So "//&x" and "\&x" count like "&x".
+// Whether the URL asks for a logged-in user: its first segment that is
+// neither empty nor "." begins with "&". So "//&x", "\&x", "./&x" and
+// ".\&x" count like "&x", as the file system sees them.
 bool UrlNeedsLogin(std::string_view url);
 
 // When the first segment of rest (up to its first "/" or "\") names an

@@ -208,12 +208,11 @@ int64_t ParseContentLength(std::string_view value) {
   while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
   while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
   if (value.empty()) return kContentLengthAbsent;
-  constexpr int64_t kMax = INT64_MAX;
   int64_t n = 0;
   for (char c : value) {
     if (c < '0' || c > '9') return kContentLengthAbsent;
     int d = c - '0';
-    if (n > (kMax - d) / 10) return kContentLengthAbsent;
+    if (n > (kContentLengthMax - d) / 10) return kContentLengthAbsent;
     n = n * 10 + d;
   }
   return n;

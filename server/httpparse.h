@@ -88,6 +88,6 @@ HeaderResult ReadRequestHeader(TRequestRecord& rec, TByteFifo* input, const Requ
 bool InputFullWithoutLine(const TByteFifo* input);
 
 // Content-Length as the engine takes it: decimal digits, blanks around them
-// allowed; anything else (empty, a sign, other characters, too large) is
-// kContentLengthAbsent.
+// allowed; anything else (empty, a sign, other characters, above
+// kContentLengthMax) is kContentLengthAbsent.
 int64_t ParseContentLength(std::string_view value);

@@ -33,7 +33,10 @@ enum THttpVersion : uint8_t { hvNone = 0, hv09 = 1, hv10 = 2 };
 // Header lines as "name=value" texts, in arrival order.
 using THeaderLines = std::vector<std::string>;
 
-constexpr int32_t kContentLengthAbsent = 2147483647;
+// The "no length" mark lies outside the lengths a request can give
+// (0 to kContentLengthMax), so no valid length is taken for it.
+constexpr int64_t kContentLengthAbsent = -1;
+constexpr int64_t kContentLengthMax = 2147483647;
 
 struct TRequestRecord {
   uint8_t ExpectRequestLine;  // true until the request line was read

@@ -6,6 +6,10 @@
 
 THTTP::THTTP() {
   for (int32_t& c : RunFileCounter) c = 1;
+  ReadingRequest = [this](int32_t slot) {
+    uint8_t s = ConnState[slot];
+    return s == csIdle || s == csRequest || (s == csPostBody && PostPhase[slot] != ppEnd);
+  };
 }
 
 THTTP::~THTTP() {

@@ -233,10 +233,16 @@ bool TServer::FillAddress(TSock* slot, std::string_view host, ShortString& addre
 
 bool TServer::ListenSocket(TSock* listener, int32_t backlog) {
   if (backlog <= 0) backlog = 25;
+  // Each message names, after the system's own words, the call, the
+  // address and port, and the system's error text.
+  const std::string where = listener->Address.str() + ":" + std::to_string(listener->Port);
+  auto system_text = [](int error) { return std::string(std::strerror(error)); };
   int32_t s = ws::socket(AF_INET, SOCK_STREAM, 0);
+  int error = errno;
   listener->SocketNum = s;
   if (s == ws::INVALID_SOCKET) {
-    SocketErrorBox("[" + WinsockErrorName(ws::WSAGetLastError()) + "] Socket failed.");
+    SocketErrorBox("[" + WinsockErrorName(ws::WSAGetLastError()) + "] Socket failed. socket() for " + where + ": " +
+                   system_text(error));
     return false;
   }
   auto fail = [&](const std::string& text) {
@@ -245,13 +251,22 @@ bool TServer::ListenSocket(TSock* listener, int32_t backlog) {
     listener->SocketNum = -1;
     return false;
   };
-  if (listener->Address.empty() || listener->Port == 0) return fail("Host address and port not specified.");
+  const std::string given = " (address \"" + listener->Address.str() + "\", port " + std::to_string(listener->Port);
+  if (listener->Address.empty() || listener->Port == 0) return fail("Host address and port not specified." + given + ")");
   // A port outside 1..65535 has no usable low 16 bits.
-  if (listener->Port < 1 || listener->Port > 65535) return fail("FillSocket failed.");
-  if (!FillAddress(listener, "", listener->Address, listener->Port & 0xFFFF, "")) return fail("FillSocket failed.");
-  if (ws::bind(s, reinterpret_cast<const sockaddr*>(&listener->SockAddr), sizeof(sockaddr_in)) != 0)
-    return fail("[" + WinsockErrorName(ws::WSAGetLastError()) + "] Bind failed.");
-  if (ws::listen(s, backlog) != 0) return fail("Listen failed.");
+  if (listener->Port < 1 || listener->Port > 65535)
+    return fail("FillSocket failed." + given + ": the port is outside 1 to 65535)");
+  if (!FillAddress(listener, "", listener->Address, listener->Port & 0xFFFF, ""))
+    return fail("FillSocket failed." + given + ": the address is not a dotted IPv4 address)");
+  if (ws::bind(s, reinterpret_cast<const sockaddr*>(&listener->SockAddr), sizeof(sockaddr_in)) != 0) {
+    error = errno;
+    return fail("[" + WinsockErrorName(ws::WSAGetLastError()) + "] Bind failed. bind(" + where + "): " +
+                system_text(error));
+  }
+  if (ws::listen(s, backlog) != 0) {
+    error = errno;
+    return fail("Listen failed. listen(" + where + ", backlog " + std::to_string(backlog) + "): " + system_text(error));
+  }
   ws::WSAAsyncSelect(s, hwnd_, WM_SOCKET, kSelectedEvents);
   listener->Connected = true;
   Log(0, s, "Listening...");
@@ -269,6 +284,7 @@ int32_t TServer::AcceptConnection() {
   TSock* listener = Connections[0];
   if (!listener || listener->SocketNum < 0) return 0;
   int32_t slot = FindSlotBySocket(-1);
+  if (slot == 0) slot = ReclaimSlot();
   if (slot == 0) {
     AnswerOverloaded();
     return 0;
@@ -285,6 +301,7 @@ int32_t TServer::AcceptConnection() {
   if (ws::getsockname(s, reinterpret_cast<sockaddr*>(&local), &local_len) == 0)
     c->Address = Dotted(local.sin_addr.s_addr);
   c->Connected = true;
+  c->AcceptedAt = platform::MonotonicSeconds();
   c->KillSent = false;
   c->Percent = 0;
   c->ReadPaused = false;
@@ -298,6 +315,25 @@ int32_t TServer::AcceptConnection() {
   c->Info.UnloadAfterCall = 0;
   ++OpenConnections;
   return slot;
+}
+
+// Under pressure a client that is slow to ask gives way: the oldest slot
+// still reading its request long after its accept is closed without an
+// answer, as the idle check closes one. Trickling bytes does not keep it.
+int32_t TServer::ReclaimSlot() {
+  if (!ReadingRequest) return 0;
+  const double now = platform::MonotonicSeconds();
+  int32_t oldest = 0;
+  for (int32_t i = 1; i <= MaxSockets; ++i) {
+    TSock* c = Connections[i];
+    if (!c || !c->Connected || c->Busy || c->AwaitingCompletion) continue;
+    if (now - c->AcceptedAt <= kReclaimAfterSeconds || !ReadingRequest(i)) continue;
+    if (oldest == 0 || c->AcceptedAt < Connections[oldest]->AcceptedAt) oldest = i;
+  }
+  if (oldest == 0) return 0;
+  Log(oldest, Connections[oldest]->SocketNum, "TimeOut");
+  Raise(OnTimeOut, this, oldest);
+  return Connections[oldest]->SocketNum == -1 ? oldest : 0;
 }
 
 // The 98 bytes go out at once; the socket then waits, without holding up
@@ -402,6 +438,13 @@ void TServer::OnSocketMessage(const platform::MSG& msg) {
         break;
       }
       c->TouchActivity();
+      // A client that closed its writing side after its request still gets
+      // the answer under way; a failed send or the idle check ends it.
+      if (ws::WSAGETSELECTERROR(msg.lParam) == 0 &&
+          (c->FileInProgress || (c->OutputFifo && c->OutputFifo->Count > 0))) {
+        c->Info.Closed = 1;
+        break;
+      }
       Raise(OnDisconnect, this, slot);
       c->Info.Closed = 1;
       break;

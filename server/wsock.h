@@ -70,6 +70,7 @@ class TSock {
   ShortString PeerAddress;
   bool Connected;
   platform::TDateTime Time;  // last activity
+  double AcceptedAt = 0;     // monotonic seconds at the accept
   bool Busy;                 // an extension call or engine run is in progress
   ShortString FileName;      // the file being sent
   int SendFile;              // descriptor of the open file, -1 when none
@@ -130,6 +131,12 @@ class TServer {
   // has taken bytes, this selects the socket again so reading goes on.
   void ResumeReading(int32_t slot);
 
+  // Whether a slot is still reading its request (header or body). When no
+  // slot is free, the oldest such slot accepted more than
+  // kReclaimAfterSeconds ago is closed for the new client.
+  std::function<bool(int32_t)> ReadingRequest;
+  static constexpr double kReclaimAfterSeconds = 10.0;
+
   // Messages for the server's window other than socket messages.
   std::function<void(const platform::MSG&)> OtherMessage;
 
@@ -154,6 +161,7 @@ class TServer {
   bool ListenSocket(TSock* listener, int32_t backlog);
   bool FillAddress(TSock* slot, std::string_view host, ShortString& address, int32_t port,
                    std::string_view service);
+  int32_t ReclaimSlot();
   void AnswerOverloaded();
   void OnOverloadSocket(const platform::MSG& msg);
   void CloseLingering(bool all);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <limits>
 #include <vector>
@@ -934,13 +936,37 @@ TEST_F(StatsFileTest, AbsentFileTouchesNothing) {
   EXPECT_EQ(c.hits[0].OpenBucket, 1);
 }
 
-TEST_F(StatsFileTest, UnreadableFileIsReportedAndLoadsNothing) {
-  fs::create_directory(file);  // a directory opens but cannot be read
-  Console c;
-  c.Init();
-  TStatLoadResult r = LoadStatHistories(file, c.Order());
-  EXPECT_EQ(r.Taken, 0);
-  EXPECT_EQ(r.Error, "Is a directory");
+TEST_F(StatsFileTest, ANameThatIsNoFileIsReportedLoadsNothingAndIsNotReplaced) {
+  struct Case {
+    const char* what;
+    std::function<void()> make;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"directory", [this] { fs::create_directory(file); }, "Is a directory"},
+      // A FIFO without a writer would hold a blocking open for ever.
+      {"FIFO", [this] { ASSERT_EQ(mkfifo(file.c_str(), 0666), 0); }, "Not a regular file"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    fs::remove_all(file);
+    k.make();
+    Console c;
+    c.Init();
+    Feed(c, 2);
+    TStatLoadResult r = LoadStatHistories(file, c.Order());
+    EXPECT_EQ(r.Taken, 0);
+    EXPECT_EQ(r.Error, k.error);
+    EXPECT_EQ(c.hits[0].Values[1][0], 10) << "nothing loaded over the histories";
+    try {
+      SaveStatHistories(file, c.Order());
+      ADD_FAILURE() << "no error";
+    } catch (const TStatFileError& e) {
+      EXPECT_STREQ(e.what(), k.error);
+    }
+    EXPECT_FALSE(fs::is_regular_file(file));
+    EXPECT_EQ(Entries(), std::vector<std::string>{"STATS.DAT"});
+  }
 }
 
 TEST_F(StatsFileTest, SaveReplacesTheOldFileAndLeavesNoTemporary) {

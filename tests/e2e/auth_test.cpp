@@ -101,11 +101,11 @@ TEST_F(AuthTest, WrongPasswordCountsAsAnonymous) {
 TEST_F(AuthTest, AmpersandUrlNeedsAValidUserWhateverItsDirectoryRuleSays) {
   Start();
   EXPECT_EQ(Get(Request("GET /&members/list.txt")), Error(401, "Unauthorized"));
-  // Leading separators, escaped or not, do not hide the "&".
-  EXPECT_EQ(Get(Request("GET //&members/list.txt")), Error(401, "Unauthorized"));
-  EXPECT_EQ(Get(Request("GET /\\&members/list.txt")), Error(401, "Unauthorized"));
-  EXPECT_EQ(Get(Request("GET /%2F&members/list.txt")), Error(401, "Unauthorized"));
-  EXPECT_EQ(Get(Request("GET /%5C/&members/list.txt")), Error(401, "Unauthorized"));
+  // Leading separators and "." segments, escaped or not, do not hide the "&".
+  for (const char* url : {"//&members/list.txt", "/\\&members/list.txt", "/%2F&members/list.txt",
+                          "/%5C/&members/list.txt", "/./&members/list.txt", "/%2e/&members/list.txt",
+                          "//./&members/list.txt", "/.\\&members/list.txt", "/%2E%5C&members/list.txt"})
+    EXPECT_EQ(Get(Request(std::string("GET ") + url)), Error(401, "Unauthorized")) << url;
   // No file lookup was made for any of them.
   EXPECT_EQ(ServerLog().find("Requested File"), std::string::npos);
 }

@@ -120,6 +120,71 @@ TEST_F(ExtensionSite, ALateCompletionIsAnswered) {
   EXPECT_NE(Body(answer).find("Finished after 100 ms"), std::string::npos) << answer;
 }
 
+TEST_F(ExtensionSite, ResetsMidPostAndDuringALateCompletionLeaveTheSlotsServing) {
+  Start();
+  {
+    Client c(port_);
+    c.Send("POST /$POSTLOG.DLL HTTP/1.0\r\nContent-Length: 100\r\n\r\npartial");
+    ASSERT_TRUE(WaitForPostRecord("POSTRESUME 1 7")) << ReadFile(prog_ + "post.txt");
+    c.Reset();
+  }
+  ASSERT_TRUE(WaitForPostRecord("POSTEND")) << ReadFile(prog_ + "post.txt");
+  EXPECT_NE(ReadFile(prog_ + "post.txt").find("POSTEND 1 bytes=7 batches=1 closed=1 context=1"), std::string::npos)
+      << ReadFile(prog_ + "post.txt");
+  // Late completions for clients that reset while they waited, on every slot.
+  for (int i = 0; i < 4; ++i) {
+    Client c(port_);
+    c.Send("GET /$LATER.DLL?ms=200 HTTP/1.0\r\n\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    c.Reset();
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  for (int i = 0; i < 5; ++i) {
+    std::string answer = Get("GET /$LATER.DLL?ms=10 HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(answer.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << answer;
+  }
+}
+
+// Content-Length: every value a 32-bit count holds counts the body (a line
+// end does not end it); anything else is no length, and a batch ending in
+// a line end ends the body.
+TEST_F(ExtensionSite, ContentLengthEdges) {
+  struct Case {
+    std::string length;
+    std::string body;
+    bool answered;       // the body completes without the client closing
+    std::string record;  // the POSTEND record
+  };
+  const Case cases[] = {
+      {"0", "", true, "bytes=0 batches=0 closed=0"},
+      {"5", "ab\ncdEXTRA", true, "bytes=5 batches=1 closed=0"},
+      {" 7 ", "abcdef\n", true, "bytes=7 batches=1 closed=0"},
+      {"2147483647", "ab\n", false, "bytes=3 batches=1 closed=1"},
+      {"2147483648", "ab\r\n", true, "bytes=2 batches=1 closed=0"},
+      {"99999999999999999999", "ab\r\n", true, "bytes=2 batches=1 closed=0"},
+      {"-1", "ab\r\n", true, "bytes=2 batches=1 closed=0"},
+      {"+5", "ab\r\n", true, "bytes=2 batches=1 closed=0"},
+      {"0x10", "ab\r\n", true, "bytes=2 batches=1 closed=0"},
+  };
+  Start();
+  for (const Case& k : cases) {
+    SCOPED_TRACE("Content-Length: " + k.length);
+    std::filesystem::remove(prog_ + "post.txt");
+    Client c(port_);
+    c.Send("POST /$POSTLOG.DLL HTTP/1.0\r\nContent-Length: " + k.length + "\r\n\r\n" + k.body);
+    if (k.answered) {
+      std::string answer = c.ReadAll();
+      EXPECT_EQ(answer.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << answer;
+    } else {
+      EXPECT_EQ(c.ReadAll(300), "(timeout)") << "the body is not complete";
+      c.ShutWrite();
+      c.ReadAll();
+    }
+    ASSERT_TRUE(WaitForPostRecord("POSTEND")) << ReadFile(prog_ + "post.txt");
+    EXPECT_NE(ReadFile(prog_ + "post.txt").find(k.record), std::string::npos) << ReadFile(prog_ + "post.txt");
+  }
+}
+
 TEST_F(ExtensionSite, SkipEngineSendsTheLibrarysPageUnexpanded) {
   Start();
   std::string raw = Body(Get("GET /$HELLO.DLL?noengine HTTP/1.0\r\n\r\n"));

@@ -41,6 +41,12 @@ TEST(UrlNeedsLoginTest, FirstSegmentAfterLeadingSeparators) {
   EXPECT_TRUE(UrlNeedsLogin("&private/a.htm"));
   EXPECT_TRUE(UrlNeedsLogin("/&private/a.htm"));
   EXPECT_TRUE(UrlNeedsLogin("\\/\\&x"));
+  // Segments the file system passes over do not hide the first one.
+  for (const char* url : {"./&club/c.txt", "/./&club/c.txt", ".//./&club", ".\\&club", "././.\\&"})
+    EXPECT_TRUE(UrlNeedsLogin(url)) << url;
+  EXPECT_FALSE(UrlNeedsLogin("./."));
+  EXPECT_FALSE(UrlNeedsLogin("../&x")) << "\"..\" is refused on its own";
+  EXPECT_FALSE(UrlNeedsLogin(".&x"));
   EXPECT_TRUE(UrlNeedsLogin("&"));
   EXPECT_FALSE(UrlNeedsLogin("a/&private"));
   EXPECT_FALSE(UrlNeedsLogin(""));

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -133,6 +134,57 @@ inline std::string Exchange(int port, const std::string& request, const char* fr
   ::close(fd);
   return out;
 }
+
+// A raw client socket on loopback.
+class Client {
+ public:
+  explicit Client(int port, int rcvbuf = 0) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (rcvbuf > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~Client() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  bool ok() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  void Send(const std::string& bytes) {
+    if (fd_ >= 0) ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+  }
+  void ShutWrite() { ::shutdown(fd_, SHUT_WR); }
+  // Closes with a reset instead of an orderly end.
+  void Reset() {
+    linger l{1, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    ::close(fd_);
+    fd_ = -1;
+  }
+  // Everything until the server closes (or nothing arrives for timeout_ms).
+  std::string ReadAll(int timeout_ms = 10000) {
+    std::string out;
+    char buf[65536];
+    for (;;) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, timeout_ms) <= 0) return out + "(timeout)";
+      ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0) return out;
+      out.append(buf, static_cast<std::size_t>(n));
+    }
+  }
+
+ private:
+  int fd_ = -1;
+};
 
 inline std::string Ok(const std::string& type, const std::string& body) {
   return "HTTP/1.0 200 OK\r\n" + std::string(kServerLine) + "Content-type: " + type +

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <fstream>
@@ -510,6 +511,71 @@ TEST_F(DbTablesTest, WritersAndReadersInSeveralProcessesDoNotFailEachOther) {
   Table t;
   OpenTable(t, "ACCESS");
   EXPECT_EQ(t.RecordCount(), kWriters * kRows);
+}
+
+// Another process's connection to the table, made the way the sqlite3
+// shell makes one.
+class OtherConnection {
+ public:
+  explicit OtherConnection(const std::string& file) { sqlite3_open(file.c_str(), &db_); }
+  ~OtherConnection() { sqlite3_close(db_); }
+  OtherConnection(const OtherConnection&) = delete;
+  OtherConnection& operator=(const OtherConnection&) = delete;
+  std::string Exec(const std::string& sql) {
+    std::string out;
+    char* err = nullptr;
+    auto row = [](void* text, int n, char** values, char**) {
+      for (int i = 0; i < n; ++i) *static_cast<std::string*>(text) += values[i] ? values[i] : "";
+      return 0;
+    };
+    if (sqlite3_exec(db_, sql.c_str(), row, &out, &err) != SQLITE_OK) out = std::string("error: ") + err;
+    sqlite3_free(err);
+    return out;
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+TEST_F(DbTablesTest, AWriterNeverHoldsUpAReader) {
+  MakeRules();
+  MakeTable("ACCESS", "INSERT INTO ACCESS (MODULE, RESOURCE, ACTION, ENFORCE) VALUES ('SERVER', '/WEB/', 'GET', 'N');");
+  Table server;
+  OpenTable(server, "ACCESS");
+  OtherConnection other(dir_ + "/ACCESS.db");
+  EXPECT_EQ(other.Exec("PRAGMA journal_mode"), "wal") << "an opened table is kept in the write-ahead log";
+  // A writer in the middle of its transaction: the reader sees the last
+  // committed rule at once.
+  ASSERT_EQ(other.Exec("BEGIN EXCLUSIVE; UPDATE ACCESS SET ENFORCE = 'Y';"), "");
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(server.FindKey({"SERVER", "/WEB/", "GET"}));
+  EXPECT_EQ(server.AsString("ENFORCE"), "N");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+  ASSERT_EQ(other.Exec("COMMIT;"), "");
+  ASSERT_TRUE(server.FindKey({"SERVER", "/WEB/", "GET"}));
+  EXPECT_EQ(server.AsString("ENFORCE"), "Y");
+}
+
+TEST_F(DbTablesTest, ALockHoldsALookupUpOnlyBriefly) {
+  MakeRules();
+  MakeTable("ACCESS", "INSERT INTO ACCESS (MODULE, RESOURCE, ACTION, ENFORCE) VALUES ('SERVER', '/WEB/', 'GET', 'N');");
+  // A reader at the open keeps the table in its old journal mode, where a
+  // writer's exclusive lock shuts readers out.
+  OtherConnection other(dir_ + "/ACCESS.db");
+  ASSERT_EQ(other.Exec("BEGIN; SELECT count(*) FROM ACCESS;"), "1");
+  Table server;
+  OpenTable(server, "ACCESS");
+  ASSERT_EQ(other.Exec("COMMIT; PRAGMA journal_mode;"), "delete");
+  ASSERT_EQ(other.Exec("BEGIN EXCLUSIVE; UPDATE ACCESS SET ENFORCE = 'Y';"), "");
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_NE(ThrownMessage([&] { server.FindKey({"SERVER", "/WEB/", "GET"}); }).find("locked"), std::string::npos);
+  auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(waited, std::chrono::milliseconds(90));
+  EXPECT_LT(waited, std::chrono::milliseconds(1000));
+  // The next lookup tries again.
+  ASSERT_EQ(other.Exec("COMMIT;"), "");
+  ASSERT_TRUE(server.FindKey({"SERVER", "/WEB/", "GET"}));
+  EXPECT_EQ(server.AsString("ENFORCE"), "Y");
 }
 
 TEST_F(DbTablesTest, ExecuteSqlCreatesOnlyWhenAsked) {

@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (const std::string& l : lines) Check(l.size() <= 255);
   Check(rec.ReceivedUrl == rec.Request.view());
-  Check(rec.ContentLength >= 0);
+  Check(rec.ContentLength == kContentLengthAbsent || (rec.ContentLength >= 0 && rec.ContentLength <= kContentLengthMax));
   Check(rec.Method <= rmPost && rec.Version <= hv10);
   if (r.bad()) Check(r.reason[0] != '\0');
 

@@ -213,7 +213,8 @@ class KorridanSite : public ::testing::Test {
     WriteFile(prog_ + "KORRIDAN.INI", text);
   }
 
-  // Starts korridan headless with commands on standard input (with window_
+  // Starts korridan headless with commands on standard input (unless
+  // with_commands_ is cleared: then with no operator at all; with window_
   // set: with its windows on the display, instead). pipe_size: the
   // capacity of its standard-output pipe (0: the system's default).
   void Start(int pipe_size = 0) {
@@ -246,7 +247,8 @@ class KorridanSite : public ::testing::Test {
       if (window_)
         execl(exe.c_str(), "korridan", static_cast<char*>(nullptr));
       else
-        execl(exe.c_str(), "korridan", "--headless", "--commands", static_cast<char*>(nullptr));
+        execl(exe.c_str(), "korridan", "--headless", with_commands_ ? "--commands" : static_cast<char*>(nullptr),
+              static_cast<char*>(nullptr));
       _exit(127);
     }
     ASSERT_GT(pid_, 0);
@@ -374,6 +376,7 @@ class KorridanSite : public ::testing::Test {
   // When set, korridan's date-time clock stands still at it
   // ("YYYY-MM-DD hh:mm:ss") until the test moves it with Advance.
   std::string clock_;
+  bool with_commands_ = true;
   int port_ = 0;
   pid_t pid_ = -1;
   bool window_ = false;

@@ -3,6 +3,8 @@
 // for by signal or by another process.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "console/statshistory.h"
 #include "korridan_site.h"
 #include "platform/crossproc.h"
@@ -18,6 +20,21 @@ bool Has(const std::string& text, const std::string& part) { return text.find(pa
 bool EndsWith(const std::string& l, const std::string& s) { return l.size() >= s.size() && l.ends_with(s); }
 
 using Korridan = KorridanSite;
+
+// A socket of the test's own listening on the loopback port (and not handed
+// to korridan); -1 when it cannot.
+int HoldPort(int port) {
+  int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(holder, 1) != 0) {
+    ::close(holder);
+    return -1;
+  }
+  return holder;
+}
 
 // ---------------------------------------------------------------------------
 // Start-up
@@ -188,14 +205,8 @@ TEST_F(Korridan, OperatorSetsTheAddressAndAnAliasThroughTheSettingsDialog) {
 }
 
 TEST_F(Korridan, FailedListenLeavesTheServerStopped) {
-  // Another socket holds the port (and is not handed to korridan).
-  int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port_));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(::listen(holder, 1), 0);
+  int holder = HoldPort(port_);
+  ASSERT_GE(holder, 0);
   Start();
   ASSERT_GE(WaitForLine("Starting Server"), 0) << Stderr();
   EXPECT_TRUE(WaitStderr("Bind failed.")) << Stderr();
@@ -208,6 +219,38 @@ TEST_F(Korridan, FailedListenLeavesTheServerStopped) {
 
   Signal(SIGTERM);
   EXPECT_EQ(WaitExit(), 0);
+}
+
+// With no operator, a start that fails ends the program with 1 after a
+// message that says what failed.
+TEST_F(Korridan, WithoutAnOperatorAFailedStartEndsWithOne) {
+  struct Case {
+    const char* what;
+    std::function<void()> spoil;
+    std::vector<std::string> said;
+  };
+  int holder = -1;
+  const std::string port = std::to_string(port_);
+  const Case cases[] = {
+      {"port in use",
+       [&] {
+         holder = HoldPort(port_);
+         ASSERT_GE(holder, 0);
+       },
+       {"[WSAEADDRINUSE] Bind failed. bind(127.0.0.1:" + port + "): Address already in use"}},
+      {"tables missing", [&] { fs::remove(prog_ + "Data/ACCESS.db"); }, {"ACCESS.db"}},
+      {"no address", [&] { ini_["Network"].erase("Address"); }, {"You must enter a network address."}},
+  };
+  with_commands_ = false;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    k.spoil();
+    Start();
+    EXPECT_EQ(WaitExit(10s), 1) << Stderr();
+    for (const std::string& text : k.said) EXPECT_NE(Stderr().find(text), std::string::npos) << Stderr();
+    if (holder >= 0) ::close(holder);
+    holder = -1;
+  }
 }
 
 TEST_F(Korridan, UnknownArgumentIsAUsageError) {

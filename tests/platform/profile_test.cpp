@@ -252,6 +252,16 @@ TEST_F(IniFileTest, WriteChangesTheKeyThatReadsSee) {
   EXPECT_EQ(ini.ReadString("a", "k", ""), "9");
 }
 
+TEST_F(IniFileTest, WritingAValueAgainLeavesTheFileAsItWas) {
+  WriteText(path, "[A]\r\nk= 1\r\n");
+  ini.WriteString("A", "k", "  \"x y\" ");
+  const std::string once = ReadText(path);
+  EXPECT_EQ(once, "[A]\r\nk= \"x y\" \r\n");
+  ini.WriteString("A", "k", "  \"x y\" ");
+  EXPECT_EQ(ReadText(path), once);
+  EXPECT_EQ(ini.ReadString("A", "k", ""), "x y");
+}
+
 TEST_F(IniFileTest, WriteReplacesTheFileAtomically) {
   WriteText(path, "[A]\nx=1\n");
   ::chmod(path.c_str(), 0640);
@@ -313,22 +323,32 @@ TEST(IniFileRefusal, MissingDirectoryThrowsUnableToWrite) {
   EXPECT_NO_THROW(ini.EraseSection("Network"));
 }
 
-TEST(IniFileRefusal, PathThatIsADirectoryThrowsAndStaysADirectory) {
+// A directory or a FIFO (whose open would wait for a writer) is read as no
+// file, refused for writing, and left as it is.
+TEST(IniFileRefusal, PathThatIsNoRegularFileThrowsAndStaysAsItIs) {
   ScratchDir dir;
   std::string path = dir / "KORRIDAN.INI";
-  ASSERT_EQ(::mkdir(path.c_str(), 0777), 0);
-  IniFile ini(path);
-  EXPECT_EQ(ini.ReadString("A", "x", "d"), "d");
-  try {
-    ini.WriteBool("Log", "Local", true);
-    FAIL() << "no exception";
-  } catch (const IniWriteError& e) {
-    EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
+  for (int kind = 0; kind < 2; ++kind) {
+    SCOPED_TRACE(kind);
+    ::rmdir(path.c_str());
+    ::unlink(path.c_str());
+    if (kind == 0) ASSERT_EQ(::mkdir(path.c_str(), 0777), 0);
+    if (kind == 1) ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0);
+    struct stat before{};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    IniFile ini(path);
+    EXPECT_EQ(ini.ReadString("A", "x", "d"), "d");
+    try {
+      ini.WriteBool("Log", "Local", true);
+      ADD_FAILURE() << "no exception";
+    } catch (const IniWriteError& e) {
+      EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
+    }
+    EXPECT_THROW(ini.EraseSection("Log"), IniWriteError);
+    struct stat st{};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & S_IFMT, before.st_mode & S_IFMT);
   }
-  EXPECT_THROW(ini.EraseSection("Log"), IniWriteError);
-  struct stat st{};
-  ASSERT_EQ(::stat(path.c_str(), &st), 0);
-  EXPECT_TRUE(S_ISDIR(st.st_mode));
 }
 
 TEST(IniFileRefusal, NamesAndValuesThatWouldBreakTheFileAreRefused) {

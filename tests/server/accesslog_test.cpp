@@ -1,6 +1,9 @@
 #include "server/accesslog.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -263,10 +266,10 @@ TEST_F(Logs, ControlCharactersInFieldsCannotForgeALine) {
   EXPECT_TRUE(WriteLogEntry(log, e));
   EXPECT_EQ(ReadFile(dir / "ACCESS.LOG"),
             std::string("10.0.0.1 - BO%09B ") + kStamp +
-                " \"GET /x%0D%0A10.0.0.1 - ADMIN [01/Jan/2000:00:00:00] \"GET /secret HTTP/1.0\" 200 1 HTTP/1.0\" 200 "
+                " \"GET /x%0D%0A10.0.0.1 - ADMIN [01/Jan/2000:00:00:00] %22GET /secret HTTP/1.0%22 200 1 HTTP/1.0\" 200 "
                 "1234\r\n");
   EXPECT_EQ(ReadFile(dir / "REFERER.LOG"), std::string(kStamp) + " http://r/%0D%0Aforged -> x%0D%0A10.0.0.1 - ADMIN " +
-                                               "[01/Jan/2000:00:00:00] \"GET /secret HTTP/1.0\" 200 1\r\n");
+                                               "[01/Jan/2000:00:00:00] %22GET /secret HTTP/1.0%22 200 1\r\n");
   EXPECT_EQ(ReadFile(dir / "BROWSER.LOG"), std::string(kStamp) + " A%1B[2J%7F\r\n");
 }
 
@@ -388,15 +391,39 @@ TEST_F(Logs, CycleOfAClosedStateReopensIt) {
 
 // ---- Errors: reported once, serving goes on ----
 
+// Writes to files at or beyond a size fail with EFBIG while it lives.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    old_handler_ = signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{bytes, saved_.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    signal(SIGXFSZ, old_handler_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+  sighandler_t old_handler_;
+};
+
+constexpr rlim_t kFullLog = 64 * 1024;
+
 TEST_F(Logs, WriteErrorIsReportedOnceAndTheOtherLinesGoOn) {
-  fs::create_symlink("/dev/full", dir / "ACCESS.LOG");
+  std::ofstream(dir / "ACCESS.LOG") << std::string(kFullLog, 'x');
+  FileSizeLimit limit(kFullLog);
   ASSERT_TRUE(Open(true, true, false, false));
   EXPECT_FALSE(WriteLogEntry(log, Entry(1)));
   EXPECT_FALSE(WriteLogEntry(log, Entry(2)));
   EXPECT_FALSE(WriteLogEntry(log, Entry(3)));
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_NE(reports[0].find("ACCESS.LOG"), std::string::npos) << reports[0];
-  EXPECT_NE(reports[0].find("No space left on device"), std::string::npos) << reports[0];
+  EXPECT_NE(reports[0].find("File too large"), std::string::npos) << reports[0];
   EXPECT_EQ(log.ErrorCount, 3);
   // The referer log and the plug-in carry on.
   std::string one = std::string(kStamp) + " http://r/ -> index.html\r\n";
@@ -405,11 +432,12 @@ TEST_F(Logs, WriteErrorIsReportedOnceAndTheOtherLinesGoOn) {
 }
 
 TEST_F(Logs, CycleAfterAWriteErrorStartsAFreshLogAndMayReportAgain) {
-  fs::create_symlink("/dev/full", dir / "ACCESS.LOG");
+  std::ofstream(dir / "ACCESS.LOG") << std::string(kFullLog, 'x');
+  FileSizeLimit limit(kFullLog);
   ASSERT_TRUE(Open(true, false, false, false));
   EXPECT_FALSE(WriteLogEntry(log, Entry()));
-  ASSERT_TRUE(CycleLogs(log));  // the link moves to the dated name
-  EXPECT_TRUE(fs::is_symlink(dir / "Access-971207-140309.log"));
+  ASSERT_TRUE(CycleLogs(log));  // the full log moves to the dated name
+  EXPECT_EQ(fs::file_size(dir / "Access-971207-140309.log"), kFullLog);
   EXPECT_TRUE(WriteLogEntry(log, Entry()));
   EXPECT_FALSE(ReadFile(dir / "ACCESS.LOG").empty());
   EXPECT_EQ(reports.size(), 1u);
@@ -439,22 +467,27 @@ TEST_F(Logs, FileReplacedByADirectoryIsReportedOnceAndLoggingGoesOn) {
   EXPECT_EQ(PluginCalls().back(), "LogWrite 7");
 }
 
-TEST_F(Logs, LogsDirectoryRemovedThenRestored) {
+TEST_F(Logs, ACycleMakesARemovedLogsDirectoryAgain) {
   ASSERT_TRUE(Open(true, false, false, false));
   EXPECT_TRUE(WriteLogEntry(log, Entry(1)));
   fs::remove_all(dir);
-  EXPECT_FALSE(CycleLogs(log));  // rename and reopen fail: one report
+  EXPECT_FALSE(CycleLogs(log));  // the log to rename is gone: one report
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_TRUE(log.Opened);
-  EXPECT_TRUE(WriteLogEntry(log, Entry(2)));  // nothing to write to; no new report
+  EXPECT_TRUE(WriteLogEntry(log, Entry(2)));
   EXPECT_EQ(reports.size(), 1u);
-  fs::create_directory(dir);
-  // The next cycle reports the missing file it cannot rename, and reopens.
-  EXPECT_FALSE(CycleLogs(log));
-  EXPECT_EQ(reports.size(), 2u);
-  EXPECT_TRUE(WriteLogEntry(log, Entry(3)));
-  EXPECT_FALSE(ReadFile(dir / "ACCESS.LOG").empty());
-  EXPECT_EQ(PluginCalls().back(), "LogWrite 3");
+  EXPECT_EQ(ReadFile(dir / "ACCESS.LOG").find("10.0.0.1"), 0u);
+  EXPECT_EQ(PluginCalls().back(), "LogWrite 2");
+}
+
+TEST_F(Logs, AFifoOrADeviceIsNoLogAndItsOpenDoesNotWait) {
+  fs::create_symlink("/dev/null", dir / "ACCESS.LOG");
+  ASSERT_EQ(mkfifo((dir / "REFERER.LOG").c_str(), 0666), 0);
+  EXPECT_FALSE(Open(true, true, true, false));
+  ASSERT_EQ(reports.size(), 1u) << "reported once";
+  EXPECT_NE(reports[0].find("not a regular file"), std::string::npos) << reports[0];
+  EXPECT_TRUE(WriteLogEntry(log, Entry(5)));
+  EXPECT_FALSE(ReadFile(dir / "BROWSER.LOG").empty());
 }
 
 TEST_F(Logs, OverlongPathIsRefusedNotCut) {

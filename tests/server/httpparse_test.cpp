@@ -119,7 +119,11 @@ TEST(ParseContentLength, DigitsOnly) {
   EXPECT_EQ(ParseContentLength("12"), 12);
   EXPECT_EQ(ParseContentLength("0"), 0);
   EXPECT_EQ(ParseContentLength(" 12\t"), 12);
-  EXPECT_EQ(ParseContentLength("3000000000"), 3000000000LL);
+  // Every length a 32-bit count holds is a length, the largest too.
+  EXPECT_EQ(ParseContentLength("2147483647"), 2147483647);
+  EXPECT_NE(ParseContentLength("2147483647"), kContentLengthAbsent);
+  EXPECT_EQ(ParseContentLength("2147483648"), kContentLengthAbsent);
+  EXPECT_EQ(ParseContentLength("3000000000"), kContentLengthAbsent);
   EXPECT_EQ(ParseContentLength("-5"), kContentLengthAbsent);
   EXPECT_EQ(ParseContentLength("+5"), kContentLengthAbsent);
   EXPECT_EQ(ParseContentLength("12a"), kContentLengthAbsent);

@@ -311,24 +311,27 @@ TEST_F(WSock, ListenFailuresShowTheirMessages) {
   struct Case {
     std::string address;
     int port;
-    std::string message;
+    std::string message;  // the system's own words
+    std::string detail;   // what an operator needs besides
   };
   int busy = port;
   Start(1);
+  const std::string b = std::to_string(busy);
   const Case cases[] = {
-      {"127.0.0.1", 0, "Host address and port not specified."},
-      {"", 8080, "Host address and port not specified."},
-      {"127.0.0.1", 65536, "FillSocket failed."},
-      {"127.0.0.1", -5, "FillSocket failed."},
-      {"localhost", 8080, "FillSocket failed."},
-      {"127.0.0.1", busy, "[WSAEADDRINUSE] Bind failed."},
+      {"127.0.0.1", 0, "Host address and port not specified.", " (address \"127.0.0.1\", port 0)"},
+      {"", 8080, "Host address and port not specified.", " (address \"\", port 8080)"},
+      {"127.0.0.1", 65536, "FillSocket failed.", " (address \"127.0.0.1\", port 65536: the port is outside 1 to 65535)"},
+      {"127.0.0.1", -5, "FillSocket failed.", " (address \"127.0.0.1\", port -5: the port is outside 1 to 65535)"},
+      {"localhost", 8080, "FillSocket failed.",
+       " (address \"localhost\", port 8080: the address is not a dotted IPv4 address)"},
+      {"127.0.0.1", busy, "[WSAEADDRINUSE] Bind failed.", " bind(127.0.0.1:" + b + "): Address already in use"},
   };
   for (const Case& k : cases) {
     size_t before = boxes.Shown().size();
     echo::Server other(k.port, 1, k.address);
     EXPECT_FALSE(other.srv.Listening) << k.address << ":" << k.port;
     ASSERT_EQ(boxes.Shown().size(), before + 1) << k.message;
-    EXPECT_EQ(boxes.Shown().back().text, k.message);
+    EXPECT_EQ(boxes.Shown().back().text, k.message + k.detail);
     EXPECT_EQ(boxes.Shown().back().kind, platform::MsgKind::Error);
   }
 }

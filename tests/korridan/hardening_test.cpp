@@ -1,0 +1,143 @@
+// The server program against what an operator's machine can do to it: its
+// state files replaced by something else, its logs directory taken away,
+// and SIGTERM in the middle of serving.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <regex>
+
+#include "console/statshistory.h"
+#include "korridan_site.h"
+
+namespace korridan_test {
+namespace {
+
+constexpr char kOkStart[] = "HTTP/1.0 200 OK\r\n";
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+using Hardening = KorridanSite;
+
+// Every line of a log is whole: an access line as the server writes it.
+void ExpectWholeAccessLines(const std::string& log) {
+  // Anonymous requests from the address ann logged in from are refused, and
+  // logged as HEAD.
+  static const std::regex kLine(R"(127\.0\.0\.1 - (-|ANN) \[[^\]]+\] "(GET|HEAD) /[^"]* HTTP/1\.0" (200|401) \d+)");
+  ASSERT_TRUE(log.empty() || log.ends_with("\r\n")) << "the last line is cut";
+  std::size_t start = 0;
+  int lines = 0;
+  while (start < log.size()) {
+    std::size_t end = log.find("\r\n", start);
+    std::string line = log.substr(start, end - start);
+    EXPECT_TRUE(std::regex_match(line, kLine)) << line;
+    start = end + 2;
+    ++lines;
+  }
+  EXPECT_GT(lines, 0);
+}
+
+TEST_F(Hardening, AStatisticsFileThatIsNoFileDoesNotHoldTheStartAndIsKept) {
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> make;
+    const char* logged;     // the start's log line about it; none for a directory
+    bool replaced_at_exit;  // by a whole statistics file
+  };
+  const Case cases[] = {
+      {"directory", [](const std::string& f) { fs::create_directory(f); }, nullptr, false},
+      // A FIFO would hold a blocking open until a writer came.
+      {"FIFO", [](const std::string& f) { ASSERT_EQ(::mkfifo(f.c_str(), 0666), 0); },
+       "STATS.DAT: Not a regular file", false},
+      {"garbage", [](const std::string& f) { WriteFile(f, std::string(1000, '\xA5')); }, "STATS.DAT: ", true},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    const std::string file = prog_ + "STATS.DAT";
+    fs::remove_all(file);
+    k.make(file);
+    Start();
+    ASSERT_GE(WaitRunning(), 0) << Stderr();
+    if (k.logged) EXPECT_GE(WaitFor([&](const std::string& l) { return l.starts_with(k.logged); }, 0, 1s), 0);
+    EXPECT_TRUE(Get("/").starts_with(kOkStart));
+    Signal(SIGTERM);
+    ASSERT_EQ(WaitExit(), 0) << Stderr();
+    if (k.replaced_at_exit) {
+      EXPECT_EQ(fs::file_size(file), kStatFileSize);
+    } else {
+      EXPECT_FALSE(fs::is_regular_file(file)) << "left as it was";
+      EXPECT_TRUE(Has(Stderr(), "message box [error]")) << Stderr();
+    }
+  }
+}
+
+TEST_F(Hardening, SigtermUnderLoadLeavesWholeStatisticsAndWholeLogLines) {
+  Start();
+  ASSERT_GE(WaitRunning(), 0) << Stderr();
+  std::atomic<bool> go{true};
+  std::atomic<int> answered{0};
+  std::vector<std::thread> clients;
+  for (int i = 0; i < 6; ++i) {
+    clients.emplace_back([&, i] {
+      while (go) {
+        if (Get(i % 2 ? "/private/" : "/", i % 2 ? "ann:secret" : "").starts_with(kOkStart)) ++answered;
+      }
+    });
+  }
+  while (answered < 50) std::this_thread::sleep_for(5ms);
+  Signal(SIGTERM);
+  EXPECT_EQ(WaitExit(), 0) << Stderr();
+  go = false;
+  for (std::thread& t : clients) t.join();
+  EXPECT_EQ(fs::file_size(prog_ + "STATS.DAT"), kStatFileSize);
+  ExpectWholeAccessLines(ReadFile(prog_ + "Logs/ACCESS.LOG"));
+}
+
+TEST_F(Hardening, ALogsDirectoryThatGoesAwayIsMadeAgainByTheNextCycle) {
+  Start();
+  ASSERT_GE(WaitRunning(), 0) << Stderr();
+  EXPECT_TRUE(Get("/").starts_with(kOkStart));
+  fs::remove_all(prog_ + "Logs");
+  EXPECT_TRUE(Get("/").starts_with(kOkStart)) << "serving goes on";
+  Signal(SIGHUP);
+  auto until = std::chrono::steady_clock::now() + 10s;
+  while (!fs::exists(prog_ + "Logs/ACCESS.LOG") && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(10ms);
+  EXPECT_TRUE(Get("/private/", "ann:secret").starts_with(kOkStart));
+  EXPECT_TRUE(Has(ReadFile(prog_ + "Logs/ACCESS.LOG"), "\"GET /private/ HTTP/1.0\" 200")) << Stderr();
+  Signal(SIGTERM);
+  EXPECT_EQ(WaitExit(), 0);
+}
+
+// A logs directory the server may not write to: a file in its place (which
+// stops root as well), and for other users a directory without write
+// permission. The failure is reported once; serving goes on.
+TEST_F(Hardening, ALogsDirectoryThatCannotBeWrittenIsReportedOnceAndServingGoesOn) {
+  Start();
+  ASSERT_GE(WaitRunning(), 0) << Stderr();
+  fs::remove_all(prog_ + "Logs");
+  WriteFile(prog_ + "Logs", "not a directory\n");
+  auto report = [](const std::string& l) { return Has(l, "ACCESS.LOG") && Has(l, "further log errors"); };
+  Signal(SIGHUP);
+  EXPECT_GE(WaitFor(report, 0, 10s), 0);
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(Get("/").starts_with(kOkStart));
+  EXPECT_EQ(Count(report), 1);
+  if (::geteuid() != 0) {
+    fs::remove(prog_ + "Logs");
+    fs::create_directory(prog_ + "Logs");
+    Signal(SIGHUP);
+    auto until = std::chrono::steady_clock::now() + 10s;
+    while (!fs::exists(prog_ + "Logs/ACCESS.LOG") && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(10ms);
+    ::chmod((prog_ + "Logs").c_str(), 0555);
+    Signal(SIGHUP);
+    EXPECT_GE(WaitFor([&](const std::string& l) { return report(l) && Count(report) == 2; }, 0, 10s), 0);
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(Get("/").starts_with(kOkStart));
+    EXPECT_EQ(Count(report), 2);
+    ::chmod((prog_ + "Logs").c_str(), 0755);
+  }
+  Signal(SIGTERM);
+  EXPECT_EQ(WaitExit(), 0) << Stderr();
+}
+
+}  // namespace
+}  // namespace korridan_test
