@@ -751,7 +751,11 @@ void Table::StartTransaction() {
   m.CheckOpen();
   if (InTransaction()) m.Fail("A transaction is already open");
   m.LeaveEditing(*this);
-  if (sqlite3_exec(m.db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) m.FailEngine();
+  {
+    // Taking the write lock waits for another writer as long as a post does.
+    WriteWait wait(m.db);
+    if (sqlite3_exec(m.db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) m.FailEngine();
+  }
   // Writes to a file that was deleted or replaced under the open table
   // would reach nobody.
   int moved = 0;

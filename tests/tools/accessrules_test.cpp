@@ -127,7 +127,7 @@ TEST_F(AccessRules, AnUncommittedSaveIsNeverSeenAndIsDroppedWhole) {
 
 TEST_F(AccessRules, ASaveWaitsForAnotherWritersTransactionAndWinsAfterIt) {
   SaveAccessRule("SERVER", "/R/", "GET", {}, "I", {"Staff"}, true);
-  // Another manager's save holds the write lock for a moment.
+  // Another manager's save holds the write lock longer than a lookup waits.
   sqlite3* other = nullptr;
   ASSERT_EQ(sqlite3_open((data_ + "ACCESS.db").c_str(), &other), SQLITE_OK);
   sqlite3_busy_timeout(other, 5000);
@@ -137,7 +137,7 @@ TEST_F(AccessRules, ASaveWaitsForAnotherWritersTransactionAndWinsAfterIt) {
                          nullptr, nullptr, nullptr),
             SQLITE_OK);
   std::thread finisher([other] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
   });
   std::string error;
