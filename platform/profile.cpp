@@ -125,24 +125,26 @@ std::mutex cache_mutex;
 std::unordered_map<std::string, CachedFile> cache;
 constexpr size_t kCacheLimit = 64;
 
+bool Matches(const CachedFile& c, const struct stat& st) {
+  return c.dev == st.st_dev && c.ino == st.st_ino && c.size == st.st_size && SameTime(c.mtime, st.st_mtim) &&
+         SameTime(c.ctime, st.st_ctim);
+}
+
 std::shared_ptr<const std::vector<Line>> Load(const std::string& path) {
   static const auto empty = std::make_shared<const std::vector<Line>>();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return empty;
   struct stat st{};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return empty;
-  }
+  // One stat confirms a settled file's parsed lines.
+  if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return empty;
   {
     std::lock_guard<std::mutex> lock(cache_mutex);
     auto it = cache.find(path);
-    if (it != cache.end() && it->second.dev == st.st_dev && it->second.ino == st.st_ino &&
-        it->second.size == st.st_size && SameTime(it->second.mtime, st.st_mtim) &&
-        SameTime(it->second.ctime, st.st_ctim)) {
-      ::close(fd);
-      return it->second.lines;
-    }
+    if (it != cache.end() && Matches(it->second, st)) return it->second.lines;
+  }
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return empty;
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return empty;
   }
   std::string data;
   char buf[65536];
