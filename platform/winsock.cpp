@@ -30,6 +30,7 @@ struct Sock {
   bool write_armed = false;     // FD_WRITE due once the socket is writable
   bool end_seen = false;        // end of stream or reset observed
   bool watched = false;         // known to the loop (its events may be 0)
+  bool lingers = false;         // SO_LINGER set on
 };
 
 // Loop thread only.
@@ -60,8 +61,9 @@ short Interest(const Sock& k) {
   short ev = 0;
   // POLLIN also reports the end of the stream, which is looked at only
   // while no FD_READ waits for its recv: FD_CLOSE follows the data.
+  // POLLRDHUP tells the two apart without a look at the data.
   if (k.mask & FD_READ) {
-    if (!k.read_pending) ev |= POLLIN;
+    if (!k.read_pending) ev |= POLLIN | POLLRDHUP;
   } else if (k.mask & FD_CLOSE) {
     ev |= POLLRDHUP;
   }
@@ -110,7 +112,8 @@ void OnEvents(SOCKET s, short revents) {
     if (k->mask & FD_READ) {
       if (!k->read_pending) {
         char byte;
-        ssize_t n = ::recv(s, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+        // Readable with the stream still open: data waits.
+        ssize_t n = (revents & (POLLRDHUP | POLLERR | POLLHUP)) == 0 ? 1 : ::recv(s, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
         if (n > 0) {
           k->read_pending = true;
           Notify(s, *k, FD_READ, 0);
@@ -353,6 +356,7 @@ SOCKET accept(SOCKET s, sockaddr* addr, int* addrlen) {
   Sock& k = Register(fd);
   k.connected = true;
   k.nonblocking = inherited.nonblocking;
+  k.lingers = inherited.lingers;  // the new socket takes the listener's options
   k.hwnd = inherited.hwnd;
   k.msg = inherited.msg;
   k.mask = inherited.mask;
@@ -426,9 +430,15 @@ int shutdown(SOCKET s, int how) {
 }
 
 int setsockopt(SOCKET s, int level, int optname, const void* optval, int optlen) {
-  if (Find(s) == nullptr) return Fail(WSAENOTSOCK);
+  Sock* k = Find(s);
+  if (k == nullptr) return Fail(WSAENOTSOCK);
   if (optval == nullptr || optlen < 0) return Fail(WSAEFAULT);
+  const bool linger_option = level == SOL_SOCKET && optname == SO_LINGER && optlen >= static_cast<int>(sizeof(linger));
+  const bool linger_on = linger_option && static_cast<const linger*>(optval)->l_onoff != 0;
+  // Lingering off where it never was on changes nothing.
+  if (linger_option && !linger_on && !k->lingers) return 0;
   if (::setsockopt(s, level, optname, optval, static_cast<socklen_t>(optlen)) != 0) return FailErrno();
+  if (linger_option) k->lingers = linger_on;
   return 0;
 }
 
@@ -439,6 +449,7 @@ int ioctlsocket(SOCKET s, unsigned long cmd, unsigned long* argp) {
   if (cmd == FIONBIO) {
     const bool on = *argp != 0;
     if (!on && k->mask != 0) return Fail(WSAEINVAL);  // selected sockets stay non-blocking
+    if (on == k->nonblocking) return 0;
     if (!SetNonBlocking(s, on)) return FailErrno();
     k->nonblocking = on;
     return 0;

@@ -280,9 +280,10 @@ int32_t TServer::AcceptConnection() {
   c->SocketNum = s;
   CountEvent(evSocketsOpened);
   c->PeerAddress = Dotted(c->SockAddr.sin_addr.s_addr);
-  sockaddr_in local{};
+  // A listener bound to one address accepts on that address only.
+  sockaddr_in local = listener->SockAddr;
   int local_len = sizeof local;
-  if (ws::getsockname(s, reinterpret_cast<sockaddr*>(&local), &local_len) == 0)
+  if (local.sin_addr.s_addr != INADDR_ANY || ws::getsockname(s, reinterpret_cast<sockaddr*>(&local), &local_len) == 0)
     c->Address = Dotted(local.sin_addr.s_addr);
   c->Connected = true;
   c->KillSent = false;
