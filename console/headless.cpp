@@ -63,6 +63,8 @@ THeadlessConsole::THeadlessConsole(std::FILE* out) : out_(out) {
         Print(std::string(what == "ModalBegin" ? "@ modal " : "@ modal-end ") + form->Name());
     }
   });
+  // Lines go out together when the loop next waits.
+  flush_hook_ = platform::AddBeforeWaitHook([this] { std::fflush(out_); });
   window_ = platform::CreateWindowHandle([this](const platform::MSG& msg) {
     if (msg.message != WM_CONSOLE_COMMAND || commands_.empty()) return;
     std::string command = std::move(commands_.front());
@@ -73,6 +75,8 @@ THeadlessConsole::THeadlessConsole(std::FILE* out) : out_(out) {
 
 THeadlessConsole::~THeadlessConsole() {
   ui::RemoveChangeObserver(observer_);
+  platform::RemoveBeforeWaitHook(flush_hook_);
+  std::fflush(out_);
   if (fd_ >= 0) platform::UnwatchFd(fd_);
   platform::DestroyWindowHandle(window_);
   if (app_) app_->OnLogLine = nullptr;
@@ -86,7 +90,6 @@ void THeadlessConsole::Attach(TApp& app) {
 void THeadlessConsole::Print(const std::string& line) {
   std::fwrite(line.data(), 1, line.size(), out_);
   std::fputc('\n', out_);
-  std::fflush(out_);
 }
 
 void THeadlessConsole::ReadCommands(int fd) {

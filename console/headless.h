@@ -60,6 +60,7 @@ class THeadlessConsole {
 
   std::FILE* out_;
   int observer_ = 0;
+  int flush_hook_ = 0;
   TApp* app_ = nullptr;
   int fd_ = -1;
   std::string pending_;

@@ -89,6 +89,8 @@ struct Loop {
   uint64_t watch_serial = 0;
   std::vector<std::function<void(HWND)>> destroy_hooks;
   std::function<void(int)> waiter;
+  std::vector<std::pair<int, std::function<void()>>> before_wait;
+  int before_wait_ids = 0;
 
   std::atomic<int> held_depth{0};
   int wake_fd = -1;
@@ -269,7 +271,14 @@ void Collect(Loop& l, int timeout_ms) {
 
 // Blocks until a descriptor is ready, the wake-up comes or timeout_ms
 // passes, then collects: through the front end's waiter when one is set.
+void BeforeWait(Loop& l) {
+  if (l.before_wait.empty()) return;
+  auto hooks = l.before_wait;  // a hook may remove itself
+  for (auto& [id, hook] : hooks) hook();
+}
+
 void Block(Loop& l, int timeout_ms) {
+  if (timeout_ms != 0) BeforeWait(l);
   if (l.waiter) {
     SyncInterest(l);
     auto waiter = l.waiter;  // may be replaced while it runs
@@ -406,7 +415,10 @@ bool PeekMessage(MSG& msg, HWND hwnd, UINT min, UINT max, UINT removeFlag) {
   Loop& l = L();
   l.pumper.store(std::this_thread::get_id(), std::memory_order_relaxed);
   Collect(l, 0);
-  return Take(msg, Filter{hwnd, min, max, false}, (removeFlag & PM_REMOVE) != 0);
+  if (Take(msg, Filter{hwnd, min, max, false}, (removeFlag & PM_REMOVE) != 0)) return true;
+  // Nothing at all to do: the caller waits its own way next.
+  if (hwnd == 0 && min == 0 && max == 0) BeforeWait(l);
+  return false;
 }
 
 void TranslateMessage(const MSG&) {}
@@ -579,6 +591,16 @@ void UnwatchFd(int fd) {
   w->active = false;
   w->events = 0;
   w->callback.reset();
+}
+
+int AddBeforeWaitHook(std::function<void()> hook) {
+  Loop& l = L();
+  l.before_wait.emplace_back(++l.before_wait_ids, std::move(hook));
+  return l.before_wait_ids;
+}
+
+void RemoveBeforeWaitHook(int id) {
+  std::erase_if(L().before_wait, [id](const auto& entry) { return entry.first == id; });
 }
 
 int LoopWaitDescriptor() { return L().epoll_fd; }

@@ -171,6 +171,14 @@ void WatchFd(int fd, short events, std::function<void(short revents)> callback);
 void SetFdEvents(int fd, short events);
 void UnwatchFd(int fd);
 
+// Called on the loop's thread each time the loop is about to block, or a
+// PeekMessage for any window and message found nothing (its caller then
+// waits its own way), e.g. to write out what was buffered meanwhile. A hook
+// must not post messages.
+// Returns an id for RemoveBeforeWaitHook.
+int AddBeforeWaitHook(std::function<void()> hook);
+void RemoveBeforeWaitHook(int id);
+
 // ---------------------------------------------------------------------------
 // Front ends with a loop of their own (loop thread only)
 

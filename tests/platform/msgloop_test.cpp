@@ -753,6 +753,31 @@ TEST_F(MsgLoop, AWaiterBlocksInsteadOfTheLoop) {
   close(fds[1]);
 }
 
+TEST_F(MsgLoop, BeforeWaitHooksRunOnlyWhenTheLoopIsIdle) {
+  Recorder r;
+  int calls = 0;
+  int id = AddBeforeWaitHook([&] { ++calls; });
+  MSG m;
+  PostMessage(r.hwnd, WM_USER + 50, 0, 0);
+  ASSERT_TRUE(GetMessage(m));  // there at once: no wait
+  EXPECT_FALSE(PeekMessage(m, r.hwnd, 0, 0, PM_REMOVE));  // a filtered look is no idle loop
+  EXPECT_EQ(calls, 0);
+  EXPECT_FALSE(PeekMessage(m, 0, 0, 0, PM_REMOVE));
+  EXPECT_EQ(calls, 1);
+  std::thread poster([&] {
+    Sleep(20);
+    PostMessage(r.hwnd, WM_USER + 51, 0, 0);
+  });
+  ASSERT_TRUE(GetMessage(m));
+  poster.join();
+  EXPECT_EQ(m.message, WM_USER + 51);
+  EXPECT_GE(calls, 2);
+  RemoveBeforeWaitHook(id);
+  const int before = calls;
+  EXPECT_FALSE(PeekMessage(m, 0, 0, 0, PM_REMOVE));
+  EXPECT_EQ(calls, before);
+}
+
 TEST_F(MsgLoop, DestroyHooksSeeEachDestroyedWindow) {
   std::vector<HWND> destroyed;
   static std::vector<HWND>* sink = nullptr;
