@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
+#include <sys/sendfile.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -419,6 +420,27 @@ int send(SOCKET s, const void* buf, int len, int flags) {
     }
     return Fail(ErrorFromErrno(err));
   }
+  return static_cast<int>(n);
+}
+
+int SendFileBytes(SOCKET s, int fd, int64_t* offset, int count) {
+  Sock* k = Find(s);
+  if (k == nullptr) return Fail(WSAENOTSOCK);
+  if (offset == nullptr || count < 0) return Fail(WSAEFAULT);
+  off_t off = static_cast<off_t>(*offset);
+  ssize_t n;
+  do {
+    n = ::sendfile(s, fd, &off, static_cast<size_t>(count));
+  } while (n < 0 && errno == EINTR && !k->nonblocking);
+  if (n < 0) {
+    int err = errno;
+    if (err == EAGAIN || err == EWOULDBLOCK) {
+      k->write_armed = true;
+      UpdateInterest(s, *k);
+    }
+    return Fail(ErrorFromErrno(err));
+  }
+  *offset = static_cast<int64_t>(off);
   return static_cast<int>(n);
 }
 

@@ -103,13 +103,12 @@ bool CloseSocketHard(int32_t socket) {
 
 TSock::TSock(TServer* owner, int32_t slot, std::string_view temp_dir)
     : Owner(owner), Slot(slot), SocketNum(-1), Port(0), SockAddr{}, Connected(false), Time(0), Busy(false),
-      SendFile(-1), FileOpen(false), FileInProgress(false), BlockPos(0), BlockBytes(0), BytesSent(0),
+      SendFile(-1), FileOpen(false), FileInProgress(false), BytesSent(0),
       FileSize(0), FileRead(0), Percent(0), KillSent(false), InputFifo(nullptr), OutputFifo(nullptr),
       AwaitingCompletion(false), ReadPaused(false), Info{} {
   Address.clear();
   PeerAddress.clear();
   FileName.clear();
-  std::memset(Block, 0, sizeof Block);
   SockAddr.sin_family = AF_INET;
   TouchActivity();
   // The buffers outside code reads keep their addresses for the slot's life.
@@ -440,18 +439,18 @@ int32_t TServer::SockRecv(int32_t slot, void* buffer, int32_t size) {
 // ---------------------------------------------------------------------------
 // Sending and closing
 
-int32_t TServer::SockSend(int32_t slot, const void* buffer, int32_t length) {
+int32_t TServer::SockSend(int32_t slot, const void* buffer, int32_t length, int32_t flags) {
   TSock* c = Connections[slot];
   if (c->SocketNum == -1 || !c->Connected) {
     SocketErrorBox("SSend on invalid socket.");
     return -1;
   }
-  int n = ws::send(c->SocketNum, buffer, length, 0);
+  int n = ws::send(c->SocketNum, buffer, length, flags);
   if (n == -1 && ws::WSAGetLastError() != ws::WSAEWOULDBLOCK) Raise(OnTimeOut, c, slot);
   return n;
 }
 
-bool TServer::FlushOutput(int32_t slot) {
+bool TServer::FlushOutput(int32_t slot, bool more_follows) {
   TSock* c = Connections[slot];
   for (;;) {
     if (!c->OutputFifo || c->OutputFifo->Count == 0) {
@@ -459,7 +458,7 @@ bool TServer::FlushOutput(int32_t slot) {
       return true;
     }
     int32_t n = std::min(c->OutputFifo->Count, kSendBlockSize);
-    int32_t r = SockSend(slot, c->OutputFifo->Data + c->OutputFifo->Start - 1, n);
+    int32_t r = SockSend(slot, c->OutputFifo->Data + c->OutputFifo->Start - 1, n, more_follows ? MSG_MORE : 0);
     if (r == -1) {
       if (ws::WSAGetLastError() != ws::WSAEWOULDBLOCK) ReleaseOutputFifo(slot);
       return false;
@@ -497,7 +496,6 @@ bool TServer::OpenSendFile(int32_t slot, std::string_view name, bool start_now) 
   c->FileName = name;
   c->FileInProgress = true;
   c->FileOpen = true;
-  c->BlockPos = 0;
   c->BytesSent = 0;
   c->FileRead = 0;
   c->FileSize = st.st_size;
@@ -511,36 +509,43 @@ bool TServer::SendNextBlock(int32_t slot) {
   return c->Connected ? SendFileBlocks(slot) : false;
 }
 
+// The file goes from the page cache to the socket (sendfile), as much at a
+// time as the socket takes.
 bool TServer::SendFileBlocks(int32_t slot) {
   TSock* c = Connections[slot];
   for (;;) {
     if (c->FileOpen && c->FileRead >= c->FileSize) CloseSendFile(slot, true);
-    if (c->BlockPos == 0 && c->FileOpen) {
-      int64_t want = std::min<int64_t>(kSendBlockSize, c->FileSize - c->FileRead);
-      ssize_t got = ::read(c->SendFile, c->Block, static_cast<size_t>(want));
-      if (got <= 0) {
-        // The file shrank or cannot be read: what was promised cannot be
-        // sent, so the connection ends here.
+    if (!c->FileOpen) {
+      Raise(OnTimeOut, c, slot);
+      return true;
+    }
+    if (c->SocketNum == -1 || !c->Connected) {
+      SocketErrorBox("SSend on invalid socket.");
+      return false;
+    }
+    const int64_t left = c->FileSize - c->FileRead;
+    int32_t r = ws::SendFileBytes(c->SocketNum, c->SendFile, &c->FileRead,
+                                  static_cast<int>(std::min<int64_t>(left, 1 << 30)));
+    if (r == 0) {
+      // The file shrank or cannot be read: what was promised cannot be
+      // sent, so the connection ends here.
+      CloseSendFile(slot, false);
+      Raise(OnTimeOut, c, slot);
+      return true;
+    }
+    if (r < 0) {
+      const int error = ws::WSAGetLastError();
+      if (error == ws::WSAEWOULDBLOCK) return false;
+      if (error == ws::WSAEINVAL) {  // the file itself failed
         CloseSendFile(slot, false);
         Raise(OnTimeOut, c, slot);
         return true;
       }
-      c->FileRead += got;
-      c->BlockBytes = static_cast<int32_t>(got);
-      c->BlockPos = 1;
-    }
-    if (c->BlockPos != 0) {
-      int32_t r = SockSend(slot, c->Block + c->BlockPos - 1, c->BlockBytes - c->BlockPos + 1);
-      if (r == -1) return false;
-      c->BlockPos += r;
-      if (c->BlockPos > c->BlockBytes) c->BlockPos = 0;
-      c->BytesSent += r;
-      c->Percent = c->FileSize > 0 ? static_cast<int32_t>(c->BytesSent * 100 / c->FileSize) : 0;
-    }
-    if (c->BlockPos == 0 && !c->FileOpen) {
       Raise(OnTimeOut, c, slot);
-      return true;
+      return false;
     }
+    c->BytesSent += r;
+    c->Percent = c->FileSize > 0 ? static_cast<int32_t>(c->BytesSent * 100 / c->FileSize) : 0;
   }
 }
 
@@ -557,8 +562,6 @@ void TServer::CloseSendFile(int32_t slot, bool keep_state) {
   }
   if (!keep_state) {
     c->FileInProgress = false;
-    c->BlockPos = 0;
-    c->BlockBytes = 0;
     c->FileName.clear();
   }
 }
