@@ -423,6 +423,13 @@ bool PeekMessage(MSG& msg, HWND hwnd, UINT min, UINT max, UINT removeFlag) {
 
 void TranslateMessage(const MSG&) {}
 
+namespace {
+thread_local uint64_t dispatch_pass = 0;
+std::atomic<uint64_t> dispatch_passes{0};
+}  // namespace
+
+uint64_t DispatchPass() { return dispatch_pass; }
+
 void DispatchMessage(const MSG& msg) {
   Loop& l = L();
   std::shared_ptr<WindowProc> proc;
@@ -441,6 +448,11 @@ void DispatchMessage(const MSG& msg) {
     }
   } guard{held ? &l.held_depth : nullptr};
   if (held) l.held_depth.fetch_add(1);
+  struct PassGuard {
+    uint64_t outer = dispatch_pass;
+    PassGuard() { dispatch_pass = ++dispatch_passes; }
+    ~PassGuard() { dispatch_pass = outer != 0 ? ++dispatch_passes : 0; }
+  } pass;
   try {
     (*proc)(msg);
   } catch (const std::exception& e) {

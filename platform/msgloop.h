@@ -89,6 +89,12 @@ void TranslateMessage(const MSG& msg);
 // report; the loop carries on. No lock is held meanwhile: handlers may pump.
 void DispatchMessage(const MSG& msg);
 
+// A number that stays the same while one handler runs on this thread and
+// changes whenever a dispatch begins or ends (so a nested loop inside the
+// handler changes it too); 0 outside any handler. Lets a handler look at a
+// file once however often it asks.
+uint64_t DispatchPass();
+
 // Asks the loop to end: WM_QUIT with the exit code comes once the queue holds
 // nothing else the taker wants.
 void PostQuitMessage(int exitCode);
