@@ -52,6 +52,14 @@ struct Filter {
   bool MatchesQuit() const { return Matches(hwnd, WM_QUIT); }
 };
 
+struct LastLook {
+  uint64_t pass = 0;  // the handler pass it ran in (0: none)
+  HWND hwnd = 0;
+  UINT min = 0;
+  UINT max = 0;
+  bool found = true;
+};
+
 struct TimerEntry {
   uint32_t interval_ms = 0;
   Clock::time_point due;
@@ -89,6 +97,7 @@ struct Loop {
   uint64_t watch_serial = 0;
   std::vector<std::function<void(HWND)>> destroy_hooks;
   std::function<void(int)> waiter;
+  LastLook last_look;  // PeekMessage's last call
   std::vector<std::pair<int, std::function<void()>>> before_wait;
   int before_wait_ids = 0;
 
@@ -406,6 +415,13 @@ bool PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   return true;
 }
 
+namespace {
+thread_local uint64_t dispatch_pass = 0;
+std::atomic<uint64_t> dispatch_passes{0};
+}  // namespace
+
+uint64_t DispatchPass() { return dispatch_pass; }
+
 bool GetMessage(MSG& msg) {
   Wait(msg, Filter{});
   return msg.message != WM_QUIT;
@@ -414,21 +430,23 @@ bool GetMessage(MSG& msg) {
 bool PeekMessage(MSG& msg, HWND hwnd, UINT min, UINT max, UINT removeFlag) {
   Loop& l = L();
   l.pumper.store(std::this_thread::get_id(), std::memory_order_relaxed);
-  Collect(l, 0);
-  if (Take(msg, Filter{hwnd, min, max, false}, (removeFlag & PM_REMOVE) != 0)) return true;
+  // A handler that pumps one range after another, the first look finding
+  // nothing, collects once for both: nothing ran in between. The same look
+  // asked again (after a pause, say) collects again.
+  const Filter f{hwnd, min, max, false};
+  const uint64_t pass = DispatchPass();
+  const LastLook& last = l.last_look;
+  if (pass == 0 || pass != last.pass || last.found || (last.hwnd == hwnd && last.min == min && last.max == max))
+    Collect(l, 0);
+  const bool found = Take(msg, f, (removeFlag & PM_REMOVE) != 0);
+  l.last_look = LastLook{pass, hwnd, min, max, found};
+  if (found) return true;
   // Nothing at all to do: the caller waits its own way next.
   if (hwnd == 0 && min == 0 && max == 0) BeforeWait(l);
   return false;
 }
 
 void TranslateMessage(const MSG&) {}
-
-namespace {
-thread_local uint64_t dispatch_pass = 0;
-std::atomic<uint64_t> dispatch_passes{0};
-}  // namespace
-
-uint64_t DispatchPass() { return dispatch_pass; }
 
 void DispatchMessage(const MSG& msg) {
   Loop& l = L();

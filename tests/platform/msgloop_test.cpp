@@ -778,6 +778,31 @@ TEST_F(MsgLoop, BeforeWaitHooksRunOnlyWhenTheLoopIsIdle) {
   EXPECT_EQ(calls, before);
 }
 
+TEST_F(MsgLoop, AHandlerLookingAgainSeesADescriptorThatBecameReady) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  Recorder r;
+  WatchFd(fds[0], POLLIN, [&](short) {
+    char c;
+    ASSERT_EQ(read(fds[0], &c, 1), 1);
+    PostMessage(r.hwnd, WM_USER + 60, 0, 0);
+  });
+  bool first = true, second = false;
+  HWND h = CreateWindowHandle([&](const MSG&) {
+    MSG m;
+    first = PeekMessage(m, 0, 0, 0, PM_REMOVE);
+    ASSERT_EQ(write(fds[1], "x", 1), 1);
+    second = PeekMessage(m, 0, 0, 0, PM_REMOVE) && m.message == WM_USER + 60;
+  });
+  DispatchMessage(MSG{h, WM_USER + 61, 0, 0});
+  EXPECT_FALSE(first);
+  EXPECT_TRUE(second);
+  DestroyWindowHandle(h);
+  UnwatchFd(fds[0]);
+  close(fds[0]);
+  close(fds[1]);
+}
+
 TEST_F(MsgLoop, DestroyHooksSeeEachDestroyedWindow) {
   std::vector<HWND> destroyed;
   static std::vector<HWND>* sink = nullptr;
