@@ -7,6 +7,7 @@
 #include "foundation/serverconfig.h"
 #include "foundation/settings.h"
 #include "platform/files.h"
+#include "platform/msgloop.h"
 
 namespace {
 
@@ -77,9 +78,37 @@ bool ResolveAlias(int32_t /*slot*/, ShortString& rest, std::string& dir) {
   return true;
 }
 
-bool IsRegularFile(const std::string& path) {
+namespace {
+// The last regular file looked at, and the handler pass that looked.
+struct SeenFile {
+  uint64_t pass = 0;
+  std::string path;
+  int64_t size = 0;
+};
+SeenFile seen_file;
+
+bool LookAtRegularFile(const std::string& path, int64_t& size) {
+  const uint64_t pass = platform::DispatchPass();
+  if (pass != 0 && seen_file.pass == pass && seen_file.path == path) {
+    size = seen_file.size;
+    return true;
+  }
   struct stat st;
-  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  size = static_cast<int64_t>(st.st_size);
+  seen_file = SeenFile{pass, path, size};
+  return true;
+}
+}  // namespace
+
+bool IsRegularFile(const std::string& path) {
+  int64_t size;
+  return LookAtRegularFile(path, size);
+}
+
+int64_t RegularFileSize(const std::string& path) {
+  int64_t size = 0;
+  return LookAtRegularFile(path, size) ? size : 0;
 }
 
 std::string FullPath(std::string_view path) {

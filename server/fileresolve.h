@@ -35,8 +35,11 @@ bool UrlNeedsLogin(std::string_view url);
 bool ResolveAlias(int32_t slot, ShortString& rest, std::string& dir);
 
 // True for an existing regular file (symbolic links followed). Directories,
-// devices, FIFOs and sockets are never served.
+// devices, FIFOs and sockets are never served. Within one handler of a
+// message, a file found regular is looked at once.
 bool IsRegularFile(const std::string& path);
+// The size of a regular file (0 when it is none), as IsRegularFile saw it.
+int64_t RegularFileSize(const std::string& path);
 
 // The path made absolute against the current directory, with "." segments
 // dropped and ".." segments taken back lexically, as a full-path expansion

@@ -482,7 +482,7 @@ void TServer::ReleaseOutputFifo(int32_t slot) {
 bool TServer::OpenSendFile(int32_t slot, std::string_view name, bool start_now) {
   TSock* c = Connections[slot];
   if (c->FileOpen) CloseSendFile(slot, false);
-  if (!ShortFileExists(name)) return false;
+  // A missing file fails the open; a directory fails the check after it.
   int fd = ::open(std::string(name).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   // Only regular files are sent: a device or a pipe has no size to promise.
