@@ -77,6 +77,7 @@ struct Watch {
   uint32_t in_set = 0;   // events registered in the epoll set (0: not there)
   bool recheck = false;  // watched afresh: the set may hold a closed namesake
   bool queued = false;   // listed in Loop::changed
+  bool stray = false;    // listed in Loop::strays
 };
 
 struct Loop {
@@ -94,6 +95,7 @@ struct Loop {
   uint64_t timer_order = 0;
   std::vector<Watch> watches;  // indexed by descriptor
   std::vector<int> changed;    // descriptors whose interest moved since the last wait
+  std::vector<int> strays;     // paused watches still in the set that reported meanwhile
   uint64_t watch_serial = 0;
   std::vector<std::function<void(HWND)>> destroy_hooks;
   std::function<void(int)> waiter;
@@ -264,8 +266,14 @@ void Collect(Loop& l, int timeout_ms) {
     Watch* w = FindWatch(l, fd);
     if (w == nullptr) continue;
     if (!w->active || w->events == 0) {
-      RemoveFromSet(l, fd, *w);  // a paused or dropped watch left in the set
-      if (w->active) MarkChanged(l, fd, *w);
+      // A paused watch left in the set. Most pauses end before the loop
+      // blocks (a read answers its notification), so it stays until then.
+      if (timeout_ms == 0 && w->active) {
+        if (!w->stray) l.strays.push_back(fd);
+        w->stray = true;
+      } else {
+        RemoveFromSet(l, fd, *w);
+      }
       continue;
     }
     due.push_back({fd, static_cast<short>(ev.events), w->serial});
@@ -286,8 +294,23 @@ void BeforeWait(Loop& l) {
   for (auto& [id, hook] : hooks) hook();
 }
 
+// Takes the paused watches that reported out of the set, so that they do
+// not end the wait at once.
+void DropStrays(Loop& l) {
+  for (int fd : l.strays) {
+    Watch* w = FindWatch(l, fd);
+    if (w == nullptr) continue;
+    w->stray = false;
+    if (!w->active || w->events == 0) RemoveFromSet(l, fd, *w);
+  }
+  l.strays.clear();
+}
+
 void Block(Loop& l, int timeout_ms) {
-  if (timeout_ms != 0) BeforeWait(l);
+  if (timeout_ms != 0) {
+    BeforeWait(l);
+    DropStrays(l);
+  }
   if (l.waiter) {
     SyncInterest(l);
     auto waiter = l.waiter;  // may be replaced while it runs
