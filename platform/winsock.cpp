@@ -404,23 +404,32 @@ int recv(SOCKET s, void* buf, int len, int flags) {
   return static_cast<int>(n);
 }
 
-int send(SOCKET s, const void* buf, int len, int flags) {
-  Sock* k = Find(s);
-  if (k == nullptr) return Fail(WSAENOTSOCK);
-  if (len < 0 || (len > 0 && buf == nullptr)) return Fail(WSAEFAULT);
+namespace {
+// One sending call, repeated after a signal on a blocking socket; a full
+// buffer re-enables FD_WRITE.
+template <class Call>
+int Sending(SOCKET s, Sock& k, Call call) {
   ssize_t n;
   do {
-    n = ::send(s, buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL);
-  } while (n < 0 && errno == EINTR && !k->nonblocking);
+    n = call();
+  } while (n < 0 && errno == EINTR && !k.nonblocking);
   if (n < 0) {
     int err = errno;
     if (err == EAGAIN || err == EWOULDBLOCK) {
-      k->write_armed = true;
-      UpdateInterest(s, *k);
+      k.write_armed = true;
+      UpdateInterest(s, k);
     }
     return Fail(ErrorFromErrno(err));
   }
   return static_cast<int>(n);
+}
+}  // namespace
+
+int send(SOCKET s, const void* buf, int len, int flags) {
+  Sock* k = Find(s);
+  if (k == nullptr) return Fail(WSAENOTSOCK);
+  if (len < 0 || (len > 0 && buf == nullptr)) return Fail(WSAEFAULT);
+  return Sending(s, *k, [&] { return ::send(s, buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL); });
 }
 
 int SendFileBytes(SOCKET s, int fd, int64_t* offset, int count) {
@@ -428,20 +437,9 @@ int SendFileBytes(SOCKET s, int fd, int64_t* offset, int count) {
   if (k == nullptr) return Fail(WSAENOTSOCK);
   if (offset == nullptr || count < 0) return Fail(WSAEFAULT);
   off_t off = static_cast<off_t>(*offset);
-  ssize_t n;
-  do {
-    n = ::sendfile(s, fd, &off, static_cast<size_t>(count));
-  } while (n < 0 && errno == EINTR && !k->nonblocking);
-  if (n < 0) {
-    int err = errno;
-    if (err == EAGAIN || err == EWOULDBLOCK) {
-      k->write_armed = true;
-      UpdateInterest(s, *k);
-    }
-    return Fail(ErrorFromErrno(err));
-  }
-  *offset = static_cast<int64_t>(off);
-  return static_cast<int>(n);
+  int n = Sending(s, *k, [&] { return ::sendfile(s, fd, &off, static_cast<size_t>(count)); });
+  if (n >= 0) *offset = static_cast<int64_t>(off);
+  return n;
 }
 
 int shutdown(SOCKET s, int how) {
