@@ -83,32 +83,32 @@ namespace {
 struct SeenFile {
   uint64_t pass = 0;
   std::string path;
-  int64_t size = 0;
+  struct stat st {};
 };
 SeenFile seen_file;
-
-bool LookAtRegularFile(const std::string& path, int64_t& size) {
-  const uint64_t pass = platform::DispatchPass();
-  if (pass != 0 && seen_file.pass == pass && seen_file.path == path) {
-    size = seen_file.size;
-    return true;
-  }
-  struct stat st;
-  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  size = static_cast<int64_t>(st.st_size);
-  seen_file = SeenFile{pass, path, size};
-  return true;
-}
 }  // namespace
 
+bool RegularFileStat(const std::string& path, struct stat& st) {
+  const uint64_t pass = platform::DispatchPass();
+  if (pass != 0 && seen_file.pass == pass && seen_file.path == path) {
+    st = seen_file.st;
+    return true;
+  }
+  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  seen_file.pass = pass;
+  seen_file.path = path;
+  seen_file.st = st;
+  return true;
+}
+
 bool IsRegularFile(const std::string& path) {
-  int64_t size;
-  return LookAtRegularFile(path, size);
+  struct stat st;
+  return RegularFileStat(path, st);
 }
 
 int64_t RegularFileSize(const std::string& path) {
-  int64_t size = 0;
-  return LookAtRegularFile(path, size) ? size : 0;
+  struct stat st;
+  return RegularFileStat(path, st) ? static_cast<int64_t>(st.st_size) : 0;
 }
 
 std::string FullPath(std::string_view path) {

@@ -7,6 +7,8 @@
 // joined to.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -40,6 +42,8 @@ bool ResolveAlias(int32_t slot, ShortString& rest, std::string& dir);
 bool IsRegularFile(const std::string& path);
 // The size of a regular file (0 when it is none), as IsRegularFile saw it.
 int64_t RegularFileSize(const std::string& path);
+// IsRegularFile with what it saw of the file.
+bool RegularFileStat(const std::string& path, struct stat& st);
 
 // The path made absolute against the current directory, with "." segments
 // dropped and ".." segments taken back lexically, as a full-path expansion

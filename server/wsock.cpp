@@ -13,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/msgbox.h"
 #include "server/eventcounters.h"
+#include "server/filecache.h"
 
 namespace ws = platform::winsock;
 
@@ -482,14 +483,21 @@ void TServer::ReleaseOutputFifo(int32_t slot) {
 bool TServer::OpenSendFile(int32_t slot, std::string_view name, bool start_now) {
   TSock* c = Connections[slot];
   if (c->FileOpen) CloseSendFile(slot, false);
-  // A missing file fails the open; a directory fails the check after it.
-  int fd = ::open(std::string(name).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  // Only regular files are sent: a device or a pipe has no size to promise.
+  // A small settled file comes from memory (a file to be deleted never does).
+  int fd = -1;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return false;
+  if (!c->KillSent) c->FileBytes = CachedFileBytes(std::string(name));
+  if (c->FileBytes) {
+    st.st_size = static_cast<off_t>(c->FileBytes->size());
+  } else {
+    // A missing file fails the open; a directory fails the check after it.
+    fd = ::open(std::string(name).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    // Only regular files are sent: a device or a pipe has no size to promise.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      return false;
+    }
   }
   CountEvent(evFilesOpened);
   c->SendFile = fd;
@@ -524,8 +532,13 @@ bool TServer::SendFileBlocks(int32_t slot) {
       return false;
     }
     const int64_t left = c->FileSize - c->FileRead;
-    int32_t r = ws::SendFileBytes(c->SocketNum, c->SendFile, &c->FileRead,
-                                  static_cast<int>(std::min<int64_t>(left, 1 << 30)));
+    int32_t r;
+    if (c->FileBytes) {
+      r = ws::send(c->SocketNum, c->FileBytes->data() + c->FileRead, static_cast<int>(left), 0);
+      if (r > 0) c->FileRead += r;
+    } else {
+      r = ws::SendFileBytes(c->SocketNum, c->SendFile, &c->FileRead, static_cast<int>(std::min<int64_t>(left, 1 << 30)));
+    }
     if (r == 0) {
       // The file shrank or cannot be read: what was promised cannot be
       // sent, so the connection ends here.
@@ -552,7 +565,8 @@ bool TServer::SendFileBlocks(int32_t slot) {
 void TServer::CloseSendFile(int32_t slot, bool keep_state) {
   TSock* c = Connections[slot];
   if (c->FileOpen) {
-    if (::close(c->SendFile) == 0) CountEvent(evFilesClosed);
+    if (c->FileBytes || ::close(c->SendFile) == 0) CountEvent(evFilesClosed);
+    c->FileBytes.reset();
     c->SendFile = -1;
     c->FileOpen = false;
   }

@@ -17,6 +17,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <memory>
 #include <vector>
 
 #include "foundation/shortstring.h"
@@ -73,6 +74,7 @@ class TSock {
   bool Busy;                 // an extension call or engine run is in progress
   ShortString FileName;      // the file being sent
   int SendFile;              // descriptor of the open file, -1 when none
+  std::shared_ptr<const std::string> FileBytes;  // or its bytes, for a small file held in memory
   bool FileOpen;
   bool FileInProgress;
   int64_t BytesSent;
