@@ -3,10 +3,13 @@
 // starting again, for a fixed time. One thread, non-blocking sockets, epoll.
 //
 //   loadclient --port N [--host 127.0.0.1] [--path /] [--clients 64] [--seconds 10]
+//   loadclient --port N --hold C  opens C connections that send nothing and
+//                                 keeps them until standard input ends
 //   loadclient --free-port      prints a port the kernel picks, then exits
 //
-// Prints one line: requests, failures, seconds, requests per second. An
-// answer counts when it begins with an "HTTP/1.x 200" status line and has
+// Prints one line: requests, failures, seconds, requests per second, bytes
+// received per second (MB/s) and the 99th percentile of the time from
+// connect to the server's close (ms). An answer counts when it begins with an "HTTP/1.x 200" status line and has
 // at least the header's blank line; anything else (a refused connection, a
 // reset, another status) is a failure.
 #include <arpa/inet.h>
@@ -17,6 +20,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -33,12 +37,14 @@ struct Options {
   std::string path = "/";
   int clients = 64;
   double seconds = 10;
+  int hold = 0;
 };
 
 struct Conn {
   int fd = -1;
   std::size_t sent = 0;
   std::string got;
+  std::chrono::steady_clock::time_point opened;
 };
 
 int FreePort() {
@@ -89,6 +95,13 @@ class Load {
   }
 
   long Requests() const { return ok_; }
+  double Bytes() const { return static_cast<double>(bytes_); }
+  double P99Ms() {
+    if (latencies_.empty()) return 0;
+    std::size_t k = latencies_.size() * 99 / 100;
+    std::nth_element(latencies_.begin(), latencies_.begin() + static_cast<long>(k), latencies_.end());
+    return latencies_[k] * 1000;
+  }
   long Failures() const { return failed_; }
   double Elapsed() const { return elapsed_; }
 
@@ -96,6 +109,7 @@ class Load {
   void Open(int i) {
     Conn& c = conns_[i];
     c = Conn{};
+    c.opened = std::chrono::steady_clock::now();
     c.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     int r = ::connect(c.fd, reinterpret_cast<sockaddr*>(&addr_), sizeof addr_);
     if (r != 0 && errno != EINPROGRESS) {
@@ -115,10 +129,13 @@ class Load {
     epoll_ctl(ep_, EPOLL_CTL_DEL, c.fd, nullptr);
     ::close(c.fd);
     c.fd = -1;
-    if (ok)
+    if (ok) {
       ++ok_;
-    else
+      bytes_ += c.got.size();
+      latencies_.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - c.opened).count());
+    } else {
       ++failed_;
+    }
   }
 
   void Step(int i, uint32_t events) {
@@ -157,12 +174,39 @@ class Load {
   int ep_ = -1;
   long ok_ = 0;
   long failed_ = 0;
+  std::size_t bytes_ = 0;
+  std::vector<double> latencies_;
   double elapsed_ = 0;
 };
+
+// Idle connections: connected, never sending, held until standard input ends.
+int Hold(const Options& o) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(o.port));
+  inet_pton(AF_INET, o.host.c_str(), &addr.sin_addr);
+  std::vector<int> fds;
+  for (int i = 0; i < o.hold; ++i) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+      std::perror("connect");
+      return 1;
+    }
+    fds.push_back(fd);
+  }
+  std::printf("held %d\n", o.hold);
+  std::fflush(stdout);
+  char buf[64];
+  while (::read(0, buf, sizeof buf) > 0) {
+  }
+  for (int fd : fds) ::close(fd);
+  return 0;
+}
 
 int Usage() {
   std::fprintf(stderr,
                "usage: loadclient --port N [--host A] [--path P] [--clients C] [--seconds S]\n"
+               "       loadclient --port N [--host A] --hold C\n"
                "       loadclient --free-port\n");
   return 2;
 }
@@ -191,14 +235,18 @@ int main(int argc, char** argv) {
       o.clients = std::atoi(v.c_str());
     else if (a == "--seconds")
       o.seconds = std::atof(v.c_str());
+    else if (a == "--hold")
+      o.hold = std::atoi(v.c_str());
     else
       return Usage();
   }
   if (o.port < 1 || o.port > 65535 || o.clients < 1 || o.seconds <= 0) return Usage();
+  if (o.hold > 0) return Hold(o);
   Load load(o);
   load.Run();
   double rps = load.Elapsed() > 0 ? load.Requests() / load.Elapsed() : 0;
-  std::printf("requests %ld failures %ld seconds %.2f rps %.1f\n", load.Requests(), load.Failures(), load.Elapsed(),
-              rps);
+  double mbps = load.Elapsed() > 0 ? load.Bytes() / load.Elapsed() / 1e6 : 0;
+  std::printf("requests %ld failures %ld seconds %.2f rps %.1f mbps %.1f p99ms %.2f\n", load.Requests(),
+              load.Failures(), load.Elapsed(), rps, mbps, load.P99Ms());
   return load.Requests() > 0 ? 0 : 1;
 }

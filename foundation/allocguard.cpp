@@ -72,7 +72,7 @@ void* GetBlock(std::size_t size, std::size_t align) {
     RetryPause();
     block = SystemAlloc(size, align);
   }
-  GuardLock lock;
+  // The count is atomic: only the failure line needs the lock (it takes it).
   if (block)
     bytes_in_use.fetch_add(static_cast<std::int64_t>(malloc_usable_size(block)), std::memory_order_relaxed);
   else
@@ -82,10 +82,7 @@ void* GetBlock(std::size_t size, std::size_t align) {
 
 void FreeBlock(void* block) {
   if (!block) return;
-  {
-    GuardLock lock;
-    bytes_in_use.fetch_sub(static_cast<std::int64_t>(malloc_usable_size(block)), std::memory_order_relaxed);
-  }
+  bytes_in_use.fetch_sub(static_cast<std::int64_t>(malloc_usable_size(block)), std::memory_order_relaxed);
   std::free(block);
 }
 

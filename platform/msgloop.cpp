@@ -52,6 +52,14 @@ struct Filter {
   bool MatchesQuit() const { return Matches(hwnd, WM_QUIT); }
 };
 
+struct LastLook {
+  uint64_t pass = 0;  // the handler pass it ran in (0: none)
+  HWND hwnd = 0;
+  UINT min = 0;
+  UINT max = 0;
+  bool found = true;
+};
+
 struct TimerEntry {
   uint32_t interval_ms = 0;
   Clock::time_point due;
@@ -69,6 +77,7 @@ struct Watch {
   uint32_t in_set = 0;   // events registered in the epoll set (0: not there)
   bool recheck = false;  // watched afresh: the set may hold a closed namesake
   bool queued = false;   // listed in Loop::changed
+  bool stray = false;    // listed in Loop::strays
 };
 
 struct Loop {
@@ -86,9 +95,13 @@ struct Loop {
   uint64_t timer_order = 0;
   std::vector<Watch> watches;  // indexed by descriptor
   std::vector<int> changed;    // descriptors whose interest moved since the last wait
+  std::vector<int> strays;     // paused watches still in the set that reported meanwhile
   uint64_t watch_serial = 0;
   std::vector<std::function<void(HWND)>> destroy_hooks;
   std::function<void(int)> waiter;
+  LastLook last_look;  // PeekMessage's last call
+  std::vector<std::pair<int, std::function<void()>>> before_wait;
+  int before_wait_ids = 0;
 
   std::atomic<int> held_depth{0};
   int wake_fd = -1;
@@ -253,8 +266,14 @@ void Collect(Loop& l, int timeout_ms) {
     Watch* w = FindWatch(l, fd);
     if (w == nullptr) continue;
     if (!w->active || w->events == 0) {
-      RemoveFromSet(l, fd, *w);  // a paused or dropped watch left in the set
-      if (w->active) MarkChanged(l, fd, *w);
+      // A paused watch left in the set. Most pauses end before the loop
+      // blocks (a read answers its notification), so it stays until then.
+      if (timeout_ms == 0 && w->active) {
+        if (!w->stray) l.strays.push_back(fd);
+        w->stray = true;
+      } else {
+        RemoveFromSet(l, fd, *w);
+      }
       continue;
     }
     due.push_back({fd, static_cast<short>(ev.events), w->serial});
@@ -269,7 +288,29 @@ void Collect(Loop& l, int timeout_ms) {
 
 // Blocks until a descriptor is ready, the wake-up comes or timeout_ms
 // passes, then collects: through the front end's waiter when one is set.
+void BeforeWait(Loop& l) {
+  if (l.before_wait.empty()) return;
+  auto hooks = l.before_wait;  // a hook may remove itself
+  for (auto& [id, hook] : hooks) hook();
+}
+
+// Takes the paused watches that reported out of the set, so that they do
+// not end the wait at once.
+void DropStrays(Loop& l) {
+  for (int fd : l.strays) {
+    Watch* w = FindWatch(l, fd);
+    if (w == nullptr) continue;
+    w->stray = false;
+    if (!w->active || w->events == 0) RemoveFromSet(l, fd, *w);
+  }
+  l.strays.clear();
+}
+
 void Block(Loop& l, int timeout_ms) {
+  if (timeout_ms != 0) {
+    BeforeWait(l);
+    DropStrays(l);
+  }
   if (l.waiter) {
     SyncInterest(l);
     auto waiter = l.waiter;  // may be replaced while it runs
@@ -397,6 +438,13 @@ bool PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   return true;
 }
 
+namespace {
+thread_local uint64_t dispatch_pass = 0;
+std::atomic<uint64_t> dispatch_passes{0};
+}  // namespace
+
+uint64_t DispatchPass() { return dispatch_pass; }
+
 bool GetMessage(MSG& msg) {
   Wait(msg, Filter{});
   return msg.message != WM_QUIT;
@@ -405,8 +453,20 @@ bool GetMessage(MSG& msg) {
 bool PeekMessage(MSG& msg, HWND hwnd, UINT min, UINT max, UINT removeFlag) {
   Loop& l = L();
   l.pumper.store(std::this_thread::get_id(), std::memory_order_relaxed);
-  Collect(l, 0);
-  return Take(msg, Filter{hwnd, min, max, false}, (removeFlag & PM_REMOVE) != 0);
+  // A handler that pumps one range after another, the first look finding
+  // nothing, collects once for both: nothing ran in between. The same look
+  // asked again (after a pause, say) collects again.
+  const Filter f{hwnd, min, max, false};
+  const uint64_t pass = DispatchPass();
+  const LastLook& last = l.last_look;
+  if (pass == 0 || pass != last.pass || last.found || (last.hwnd == hwnd && last.min == min && last.max == max))
+    Collect(l, 0);
+  const bool found = Take(msg, f, (removeFlag & PM_REMOVE) != 0);
+  l.last_look = LastLook{pass, hwnd, min, max, found};
+  if (found) return true;
+  // Nothing at all to do: the caller waits its own way next.
+  if (hwnd == 0 && min == 0 && max == 0) BeforeWait(l);
+  return false;
 }
 
 void TranslateMessage(const MSG&) {}
@@ -429,6 +489,11 @@ void DispatchMessage(const MSG& msg) {
     }
   } guard{held ? &l.held_depth : nullptr};
   if (held) l.held_depth.fetch_add(1);
+  struct PassGuard {
+    uint64_t outer = dispatch_pass;
+    PassGuard() { dispatch_pass = ++dispatch_passes; }
+    ~PassGuard() { dispatch_pass = outer != 0 ? ++dispatch_passes : 0; }
+  } pass;
   try {
     (*proc)(msg);
   } catch (const std::exception& e) {
@@ -579,6 +644,16 @@ void UnwatchFd(int fd) {
   w->active = false;
   w->events = 0;
   w->callback.reset();
+}
+
+int AddBeforeWaitHook(std::function<void()> hook) {
+  Loop& l = L();
+  l.before_wait.emplace_back(++l.before_wait_ids, std::move(hook));
+  return l.before_wait_ids;
+}
+
+void RemoveBeforeWaitHook(int id) {
+  std::erase_if(L().before_wait, [id](const auto& entry) { return entry.first == id; });
 }
 
 int LoopWaitDescriptor() { return L().epoll_fd; }

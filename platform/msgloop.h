@@ -89,6 +89,12 @@ void TranslateMessage(const MSG& msg);
 // report; the loop carries on. No lock is held meanwhile: handlers may pump.
 void DispatchMessage(const MSG& msg);
 
+// A number that stays the same while one handler runs on this thread and
+// changes whenever a dispatch begins or ends (so a nested loop inside the
+// handler changes it too); 0 outside any handler. Lets a handler look at a
+// file once however often it asks.
+uint64_t DispatchPass();
+
 // Asks the loop to end: WM_QUIT with the exit code comes once the queue holds
 // nothing else the taker wants.
 void PostQuitMessage(int exitCode);
@@ -170,6 +176,14 @@ class Timer {
 void WatchFd(int fd, short events, std::function<void(short revents)> callback);
 void SetFdEvents(int fd, short events);
 void UnwatchFd(int fd);
+
+// Called on the loop's thread each time the loop is about to block, or a
+// PeekMessage for any window and message found nothing (its caller then
+// waits its own way), e.g. to write out what was buffered meanwhile. A hook
+// must not post messages.
+// Returns an id for RemoveBeforeWaitHook.
+int AddBeforeWaitHook(std::function<void()> hook);
+void RemoveBeforeWaitHook(int id);
 
 // ---------------------------------------------------------------------------
 // Front ends with a loop of their own (loop thread only)

@@ -14,6 +14,7 @@
 #include <unordered_map>
 
 #include "platform/files.h"
+#include "platform/msgloop.h"
 
 namespace platform {
 namespace {
@@ -118,6 +119,8 @@ struct CachedFile {
   timespec mtime;
   timespec ctime;
   std::shared_ptr<const std::vector<Line>> lines;
+  uint64_t confirmed_in = 0;  // the handler pass whose stat confirmed it last
+  bool settled = false;       // unchanged for a while: a matching stat confirms it
 };
 
 bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
@@ -126,26 +129,38 @@ std::mutex cache_mutex;
 std::unordered_map<std::string, CachedFile> cache;
 constexpr size_t kCacheLimit = 64;
 
+bool Matches(const CachedFile& c, const struct stat& st) {
+  return c.settled && c.dev == st.st_dev && c.ino == st.st_ino && c.size == st.st_size && SameTime(c.mtime, st.st_mtim) &&
+         SameTime(c.ctime, st.st_ctim);
+}
+
 std::shared_ptr<const std::vector<Line>> Load(const std::string& path) {
   static const auto empty = std::make_shared<const std::vector<Line>>();
+  // One stat confirms a settled file's parsed lines, once per handler of a
+  // message: a handler's many reads see the file as its first read did.
+  const uint64_t pass = DispatchPass();
+  if (pass != 0) {
+    std::lock_guard<std::mutex> lock(cache_mutex);
+    auto it = cache.find(path);
+    if (it != cache.end() && it->second.confirmed_in == pass) return it->second.lines;
+  }
   // Only a regular file holds settings; a FIFO or device under the name is
   // neither waited for nor read.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return empty;
   struct stat st{};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return empty;
-  }
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return empty;
   {
     std::lock_guard<std::mutex> lock(cache_mutex);
     auto it = cache.find(path);
-    if (it != cache.end() && it->second.dev == st.st_dev && it->second.ino == st.st_ino &&
-        it->second.size == st.st_size && SameTime(it->second.mtime, st.st_mtim) &&
-        SameTime(it->second.ctime, st.st_ctim)) {
-      ::close(fd);
+    if (it != cache.end() && Matches(it->second, st)) {
+      it->second.confirmed_in = pass;
       return it->second.lines;
     }
+  }
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return empty;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return empty;
   }
   std::string data;
   char buf[65536];
@@ -160,10 +175,11 @@ std::shared_ptr<const std::vector<Line>> Load(const std::string& path) {
   timespec now{};
   ::clock_gettime(CLOCK_REALTIME, &now);
   bool settled = now.tv_sec - st.st_mtim.tv_sec > 2 && now.tv_sec - st.st_ctim.tv_sec > 2;
-  if (settled && static_cast<off_t>(data.size()) == st.st_size) {
+  // A file not yet settled serves only the rest of this handler's reads.
+  if ((settled || pass != 0) && static_cast<off_t>(data.size()) == st.st_size) {
     std::lock_guard<std::mutex> lock(cache_mutex);
     if (cache.size() >= kCacheLimit) cache.clear();
-    cache[path] = CachedFile{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, lines};
+    cache[path] = CachedFile{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, lines, pass, settled};
   }
   return lines;
 }
@@ -253,6 +269,10 @@ void Store(const std::string& path, const std::vector<Line>& lines) {
   {
     std::lock_guard<std::mutex> lock(hook_mutex);
     hook = before_replace;
+  }
+  {
+    std::lock_guard<std::mutex> lock(cache_mutex);
+    cache.erase(path);  // this process's own write is seen at once
   }
   if (!WriteFileAtomic(path, Serialize(lines), hook)) throw IniWriteError(path);
 }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
+#include <sys/sendfile.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -30,6 +31,7 @@ struct Sock {
   bool write_armed = false;     // FD_WRITE due once the socket is writable
   bool end_seen = false;        // end of stream or reset observed
   bool watched = false;         // known to the loop (its events may be 0)
+  bool lingers = false;         // SO_LINGER set on
 };
 
 // Loop thread only.
@@ -63,8 +65,9 @@ short Interest(const Sock& k) {
   short ev = 0;
   // POLLIN also reports the end of the stream, which is looked at only
   // while no FD_READ waits for its recv: FD_CLOSE follows the data.
+  // POLLRDHUP tells the two apart without a look at the data.
   if (k.mask & FD_READ) {
-    if (!k.read_pending) ev |= POLLIN;
+    if (!k.read_pending) ev |= POLLIN | POLLRDHUP;
   } else if (k.mask & FD_CLOSE) {
     ev |= POLLRDHUP;
   }
@@ -113,7 +116,8 @@ void OnEvents(SOCKET s, short revents) {
     if (k->mask & FD_READ) {
       if (!k->read_pending) {
         char byte;
-        ssize_t n = ::recv(s, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+        // Readable with the stream still open: data waits.
+        ssize_t n = (revents & (POLLRDHUP | POLLERR | POLLHUP)) == 0 ? 1 : ::recv(s, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
         if (n > 0) {
           k->read_pending = true;
           Notify(s, *k, FD_READ, 0);
@@ -356,6 +360,7 @@ SOCKET accept(SOCKET s, sockaddr* addr, int* addrlen) {
   Sock& k = Register(fd);
   k.connected = true;
   k.nonblocking = inherited.nonblocking;
+  k.lingers = inherited.lingers;  // the new socket takes the listener's options
   k.hwnd = inherited.hwnd;
   k.msg = inherited.msg;
   k.mask = inherited.mask;
@@ -402,23 +407,42 @@ int recv(SOCKET s, void* buf, int len, int flags) {
   return static_cast<int>(n);
 }
 
-int send(SOCKET s, const void* buf, int len, int flags) {
-  Sock* k = Find(s);
-  if (k == nullptr) return Fail(WSAENOTSOCK);
-  if (len < 0 || (len > 0 && buf == nullptr)) return Fail(WSAEFAULT);
+namespace {
+// One sending call, repeated after a signal on a blocking socket; a full
+// buffer re-enables FD_WRITE.
+template <class Call>
+int Sending(SOCKET s, Sock& k, Call call) {
   ssize_t n;
   do {
-    n = ::send(s, buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL);
-  } while (n < 0 && errno == EINTR && !k->nonblocking);
+    n = call();
+  } while (n < 0 && errno == EINTR && !k.nonblocking);
   if (n < 0) {
     int err = errno;
     if (err == EAGAIN || err == EWOULDBLOCK) {
-      k->write_armed = true;
-      UpdateInterest(s, *k);
+      k.write_armed = true;
+      UpdateInterest(s, k);
     }
     return Fail(ErrorFromErrno(err));
   }
   return static_cast<int>(n);
+}
+}  // namespace
+
+int send(SOCKET s, const void* buf, int len, int flags) {
+  Sock* k = Find(s);
+  if (k == nullptr) return Fail(WSAENOTSOCK);
+  if (len < 0 || (len > 0 && buf == nullptr)) return Fail(WSAEFAULT);
+  return Sending(s, *k, [&] { return ::send(s, buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL); });
+}
+
+int SendFileBytes(SOCKET s, int fd, int64_t* offset, int count) {
+  Sock* k = Find(s);
+  if (k == nullptr) return Fail(WSAENOTSOCK);
+  if (offset == nullptr || count < 0) return Fail(WSAEFAULT);
+  off_t off = static_cast<off_t>(*offset);
+  int n = Sending(s, *k, [&] { return ::sendfile(s, fd, &off, static_cast<size_t>(count)); });
+  if (n >= 0) *offset = static_cast<int64_t>(off);
+  return n;
 }
 
 int shutdown(SOCKET s, int how) {
@@ -429,9 +453,15 @@ int shutdown(SOCKET s, int how) {
 }
 
 int setsockopt(SOCKET s, int level, int optname, const void* optval, int optlen) {
-  if (Find(s) == nullptr) return Fail(WSAENOTSOCK);
+  Sock* k = Find(s);
+  if (k == nullptr) return Fail(WSAENOTSOCK);
   if (optval == nullptr || optlen < 0) return Fail(WSAEFAULT);
+  const bool linger_option = level == SOL_SOCKET && optname == SO_LINGER && optlen >= static_cast<int>(sizeof(linger));
+  const bool linger_on = linger_option && static_cast<const linger*>(optval)->l_onoff != 0;
+  // Lingering off where it never was on changes nothing.
+  if (linger_option && !linger_on && !k->lingers) return 0;
   if (::setsockopt(s, level, optname, optval, static_cast<socklen_t>(optlen)) != 0) return FailErrno();
+  if (linger_option) k->lingers = linger_on;
   return 0;
 }
 
@@ -442,6 +472,7 @@ int ioctlsocket(SOCKET s, unsigned long cmd, unsigned long* argp) {
   if (cmd == FIONBIO) {
     const bool on = *argp != 0;
     if (!on && k->mask != 0) return Fail(WSAEINVAL);  // selected sockets stay non-blocking
+    if (on == k->nonblocking) return 0;
     if (!SetNonBlocking(s, on)) return FailErrno();
     k->nonblocking = on;
     return 0;

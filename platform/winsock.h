@@ -166,6 +166,11 @@ int getpeername(SOCKET s, sockaddr* name, int* namelen);
 int recv(SOCKET s, void* buf, int len, int flags);
 // Never raises SIGPIPE; a send to a closed peer fails with WSAECONNRESET.
 int send(SOCKET s, const void* buf, int len, int flags);
+// Sends up to count bytes of the open file fd from *offset on, advancing
+// *offset, without copying them through the program (not a WinSock 1.1
+// call; it follows send's rules: WSAEWOULDBLOCK re-enables FD_WRITE). 0 when
+// the file ends before its offset.
+int SendFileBytes(SOCKET s, int fd, int64_t* offset, int count);
 int shutdown(SOCKET s, int how);
 int setsockopt(SOCKET s, int level, int optname, const void* optval, int optlen);
 // FIONBIO (0 is refused with WSAEINVAL while events are selected) and

@@ -7,6 +7,7 @@
 #include "foundation/serverconfig.h"
 #include "foundation/settings.h"
 #include "platform/files.h"
+#include "platform/msgloop.h"
 
 namespace {
 
@@ -85,9 +86,37 @@ bool ResolveAlias(int32_t /*slot*/, ShortString& rest, std::string& dir) {
   return true;
 }
 
+namespace {
+// The last regular file looked at, and the handler pass that looked.
+struct SeenFile {
+  uint64_t pass = 0;
+  std::string path;
+  struct stat st {};
+};
+SeenFile seen_file;
+}  // namespace
+
+bool RegularFileStat(const std::string& path, struct stat& st) {
+  const uint64_t pass = platform::DispatchPass();
+  if (pass != 0 && seen_file.pass == pass && seen_file.path == path) {
+    st = seen_file.st;
+    return true;
+  }
+  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  seen_file.pass = pass;
+  seen_file.path = path;
+  seen_file.st = st;
+  return true;
+}
+
 bool IsRegularFile(const std::string& path) {
   struct stat st;
-  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return RegularFileStat(path, st);
+}
+
+int64_t RegularFileSize(const std::string& path) {
+  struct stat st;
+  return RegularFileStat(path, st) ? static_cast<int64_t>(st.st_size) : 0;
 }
 
 std::string FullPath(std::string_view path) {

@@ -7,6 +7,8 @@
 // joined to.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -36,8 +38,13 @@ bool UrlNeedsLogin(std::string_view url);
 bool ResolveAlias(int32_t slot, ShortString& rest, std::string& dir);
 
 // True for an existing regular file (symbolic links followed). Directories,
-// devices, FIFOs and sockets are never served.
+// devices, FIFOs and sockets are never served. Within one handler of a
+// message, a file found regular is looked at once.
 bool IsRegularFile(const std::string& path);
+// The size of a regular file (0 when it is none), as IsRegularFile saw it.
+int64_t RegularFileSize(const std::string& path);
+// IsRegularFile with what it saw of the file.
+bool RegularFileStat(const std::string& path, struct stat& st);
 
 // The path made absolute against the current directory, with "." segments
 // dropped and ".." segments taken back lexically, as a full-path expansion

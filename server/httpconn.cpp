@@ -292,7 +292,8 @@ void THTTP::ProcessConnection(int32_t slot) {
   check_connected();
 
   if (state == csFlush) {
-    if (FlushOutput(slot)) {
+    // A body that follows at once leaves in the header's segment.
+    if (FlushOutput(slot, rp.Status == 200 && rq.Method != rmHead)) {
       if (rp.Status == 200 && rq.Method != rmHead) {
         if (OpenSendFile(slot, rp.FileName.view(), true)) {
           state = csSendFile;

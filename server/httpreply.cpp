@@ -6,6 +6,7 @@
 #include "foundation/settings.h"
 #include "interface/tandrel.h"
 #include "platform/files.h"
+#include "server/fileresolve.h"
 #include "server/httpunit.h"
 
 ShortString StatusText(int32_t code) {
@@ -64,7 +65,7 @@ void WriteResponseHeader(TReplyRecord& reply, int32_t slot, THTTP& engine) {
   if (status == 200) {
     std::string type = LookupContentType(reply.FileName.view());
     AppendHeaderLine(out, "Content-type: " + (type.empty() ? std::string("application/unknown") : type));
-    reply.ContentLength = platform::FileSize(reply.FileName.str());
+    reply.ContentLength = RegularFileSize(reply.FileName.str());
     AppendHeaderLine(out, "Content-length: " + std::to_string(reply.ContentLength));
   }
   if (status == 401) AppendHeaderLine(out, std::string("WWW-Authenticate: Basic realm=\"") + kRealmWord + "\"");

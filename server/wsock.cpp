@@ -13,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/msgbox.h"
 #include "server/eventcounters.h"
+#include "server/filecache.h"
 
 namespace ws = platform::winsock;
 
@@ -103,13 +104,12 @@ bool CloseSocketHard(int32_t socket) {
 
 TSock::TSock(TServer* owner, int32_t slot, std::string_view temp_dir)
     : Owner(owner), Slot(slot), SocketNum(-1), Port(0), SockAddr{}, Connected(false), Time(0), Busy(false),
-      SendFile(-1), FileOpen(false), FileInProgress(false), BlockPos(0), BlockBytes(0), BytesSent(0),
+      SendFile(-1), FileOpen(false), FileInProgress(false), BytesSent(0),
       FileSize(0), FileRead(0), Percent(0), KillSent(false), InputFifo(nullptr), OutputFifo(nullptr),
       AwaitingCompletion(false), ReadPaused(false), Info{} {
   Address.clear();
   PeerAddress.clear();
   FileName.clear();
-  std::memset(Block, 0, sizeof Block);
   SockAddr.sin_family = AF_INET;
   TouchActivity();
   // The buffers outside code reads keep their addresses for the slot's life.
@@ -296,9 +296,10 @@ int32_t TServer::AcceptConnection() {
   c->SocketNum = s;
   CountEvent(evSocketsOpened);
   c->PeerAddress = Dotted(c->SockAddr.sin_addr.s_addr);
-  sockaddr_in local{};
+  // A listener bound to one address accepts on that address only.
+  sockaddr_in local = listener->SockAddr;
   int local_len = sizeof local;
-  if (ws::getsockname(s, reinterpret_cast<sockaddr*>(&local), &local_len) == 0)
+  if (local.sin_addr.s_addr != INADDR_ANY || ws::getsockname(s, reinterpret_cast<sockaddr*>(&local), &local_len) == 0)
     c->Address = Dotted(local.sin_addr.s_addr);
   c->Connected = true;
   c->AcceptedAt = platform::MonotonicSeconds();
@@ -482,18 +483,18 @@ int32_t TServer::SockRecv(int32_t slot, void* buffer, int32_t size) {
 // ---------------------------------------------------------------------------
 // Sending and closing
 
-int32_t TServer::SockSend(int32_t slot, const void* buffer, int32_t length) {
+int32_t TServer::SockSend(int32_t slot, const void* buffer, int32_t length, int32_t flags) {
   TSock* c = Connections[slot];
   if (c->SocketNum == -1 || !c->Connected) {
     SocketErrorBox("SSend on invalid socket.");
     return -1;
   }
-  int n = ws::send(c->SocketNum, buffer, length, 0);
+  int n = ws::send(c->SocketNum, buffer, length, flags);
   if (n == -1 && ws::WSAGetLastError() != ws::WSAEWOULDBLOCK) Raise(OnTimeOut, c, slot);
   return n;
 }
 
-bool TServer::FlushOutput(int32_t slot) {
+bool TServer::FlushOutput(int32_t slot, bool more_follows) {
   TSock* c = Connections[slot];
   for (;;) {
     if (!c->OutputFifo || c->OutputFifo->Count == 0) {
@@ -501,7 +502,7 @@ bool TServer::FlushOutput(int32_t slot) {
       return true;
     }
     int32_t n = std::min(c->OutputFifo->Count, kSendBlockSize);
-    int32_t r = SockSend(slot, c->OutputFifo->Data + c->OutputFifo->Start - 1, n);
+    int32_t r = SockSend(slot, c->OutputFifo->Data + c->OutputFifo->Start - 1, n, more_follows ? MSG_MORE : 0);
     if (r == -1) {
       if (ws::WSAGetLastError() != ws::WSAEWOULDBLOCK) ReleaseOutputFifo(slot);
       return false;
@@ -525,21 +526,27 @@ void TServer::ReleaseOutputFifo(int32_t slot) {
 bool TServer::OpenSendFile(int32_t slot, std::string_view name, bool start_now) {
   TSock* c = Connections[slot];
   if (c->FileOpen) CloseSendFile(slot, false);
-  if (!ShortFileExists(name)) return false;
-  int fd = ::open(std::string(name).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  // Only regular files are sent: a device or a pipe has no size to promise.
+  // A small settled file comes from memory (a file to be deleted never does).
+  int fd = -1;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return false;
+  if (!c->KillSent) c->FileBytes = CachedFileBytes(std::string(name));
+  if (c->FileBytes) {
+    st.st_size = static_cast<off_t>(c->FileBytes->size());
+  } else {
+    // A missing file fails the open; a directory fails the check after it.
+    fd = ::open(std::string(name).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    // Only regular files are sent: a device or a pipe has no size to promise.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      return false;
+    }
   }
   CountEvent(evFilesOpened);
   c->SendFile = fd;
   c->FileName = name;
   c->FileInProgress = true;
   c->FileOpen = true;
-  c->BlockPos = 0;
   c->BytesSent = 0;
   c->FileRead = 0;
   c->FileSize = st.st_size;
@@ -553,43 +560,56 @@ bool TServer::SendNextBlock(int32_t slot) {
   return c->Connected ? SendFileBlocks(slot) : false;
 }
 
+// The file goes from the page cache to the socket (sendfile), as much at a
+// time as the socket takes.
 bool TServer::SendFileBlocks(int32_t slot) {
   TSock* c = Connections[slot];
   for (;;) {
     if (c->FileOpen && c->FileRead >= c->FileSize) CloseSendFile(slot, true);
-    if (c->BlockPos == 0 && c->FileOpen) {
-      int64_t want = std::min<int64_t>(kSendBlockSize, c->FileSize - c->FileRead);
-      ssize_t got = ::read(c->SendFile, c->Block, static_cast<size_t>(want));
-      if (got <= 0) {
-        // The file shrank or cannot be read: what was promised cannot be
-        // sent, so the connection ends here.
+    if (!c->FileOpen) {
+      Raise(OnTimeOut, c, slot);
+      return true;
+    }
+    if (c->SocketNum == -1 || !c->Connected) {
+      SocketErrorBox("SSend on invalid socket.");
+      return false;
+    }
+    const int64_t left = c->FileSize - c->FileRead;
+    int32_t r;
+    if (c->FileBytes) {
+      r = ws::send(c->SocketNum, c->FileBytes->data() + c->FileRead, static_cast<int>(left), 0);
+      if (r > 0) c->FileRead += r;
+    } else {
+      r = ws::SendFileBytes(c->SocketNum, c->SendFile, &c->FileRead, static_cast<int>(std::min<int64_t>(left, 1 << 30)));
+    }
+    if (r == 0) {
+      // The file shrank or cannot be read: what was promised cannot be
+      // sent, so the connection ends here.
+      CloseSendFile(slot, false);
+      Raise(OnTimeOut, c, slot);
+      return true;
+    }
+    if (r < 0) {
+      const int error = ws::WSAGetLastError();
+      if (error == ws::WSAEWOULDBLOCK) return false;
+      if (error == ws::WSAEINVAL) {  // the file itself failed
         CloseSendFile(slot, false);
         Raise(OnTimeOut, c, slot);
         return true;
       }
-      c->FileRead += got;
-      c->BlockBytes = static_cast<int32_t>(got);
-      c->BlockPos = 1;
-    }
-    if (c->BlockPos != 0) {
-      int32_t r = SockSend(slot, c->Block + c->BlockPos - 1, c->BlockBytes - c->BlockPos + 1);
-      if (r == -1) return false;
-      c->BlockPos += r;
-      if (c->BlockPos > c->BlockBytes) c->BlockPos = 0;
-      c->BytesSent += r;
-      c->Percent = c->FileSize > 0 ? static_cast<int32_t>(c->BytesSent * 100 / c->FileSize) : 0;
-    }
-    if (c->BlockPos == 0 && !c->FileOpen) {
       Raise(OnTimeOut, c, slot);
-      return true;
+      return false;
     }
+    c->BytesSent += r;
+    c->Percent = c->FileSize > 0 ? static_cast<int32_t>(c->BytesSent * 100 / c->FileSize) : 0;
   }
 }
 
 void TServer::CloseSendFile(int32_t slot, bool keep_state) {
   TSock* c = Connections[slot];
   if (c->FileOpen) {
-    if (::close(c->SendFile) == 0) CountEvent(evFilesClosed);
+    if (c->FileBytes || ::close(c->SendFile) == 0) CountEvent(evFilesClosed);
+    c->FileBytes.reset();
     c->SendFile = -1;
     c->FileOpen = false;
   }
@@ -599,8 +619,6 @@ void TServer::CloseSendFile(int32_t slot, bool keep_state) {
   }
   if (!keep_state) {
     c->FileInProgress = false;
-    c->BlockPos = 0;
-    c->BlockBytes = 0;
     c->FileName.clear();
   }
 }

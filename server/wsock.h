@@ -17,6 +17,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <memory>
 #include <vector>
 
 #include "foundation/shortstring.h"
@@ -74,14 +75,12 @@ class TSock {
   bool Busy;                 // an extension call or engine run is in progress
   ShortString FileName;      // the file being sent
   int SendFile;              // descriptor of the open file, -1 when none
+  std::shared_ptr<const std::string> FileBytes;  // or its bytes, for a small file held in memory
   bool FileOpen;
   bool FileInProgress;
-  uint8_t Block[kSendBlockSize];
-  int32_t BlockPos;    // 1-based next byte of Block to send; 0: none loaded
-  int32_t BlockBytes;  // bytes read into Block
   int64_t BytesSent;
   int64_t FileSize;
-  int64_t FileRead;  // bytes read from the file so far
+  int64_t FileRead;  // bytes of the file handed to the socket so far
   int32_t Percent;
   bool KillSent;  // delete the file when it is closed
   TByteFifo* InputFifo;
@@ -115,8 +114,9 @@ class TServer {
   void OnSocketMessage(const platform::MSG& msg);
 
   int32_t SockRecv(int32_t slot, void* buffer, int32_t size);
-  int32_t SockSend(int32_t slot, const void* buffer, int32_t length);
-  bool FlushOutput(int32_t slot);
+  // flags: MSG_MORE when more bytes follow at once (they share a segment).
+  int32_t SockSend(int32_t slot, const void* buffer, int32_t length, int32_t flags = 0);
+  bool FlushOutput(int32_t slot, bool more_follows = false);
   void ReleaseOutputFifo(int32_t slot);
   bool OpenSendFile(int32_t slot, std::string_view name, bool start_now);
   bool SendNextBlock(int32_t slot);

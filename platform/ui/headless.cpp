@@ -247,6 +247,8 @@ HeadlessConsole::HeadlessConsole(std::string program, std::FILE* out) : program_
     }
     if (what != "Created") Changed(c, what);
   });
+  // Lines go out together when the loop next waits.
+  flush_hook_ = AddBeforeWaitHook([this] { std::fflush(out_); });
   window_ = CreateWindowHandle([this](const MSG& msg) {
     if (msg.message != WM_CONSOLE_COMMAND) return;
     posted_ = false;
@@ -256,6 +258,8 @@ HeadlessConsole::HeadlessConsole(std::string program, std::FILE* out) : program_
 
 HeadlessConsole::~HeadlessConsole() {
   RemoveChangeObserver(observer_);
+  RemoveBeforeWaitHook(flush_hook_);
+  std::fflush(out_);
   if (fd_ >= 0) UnwatchFd(fd_);
   DestroyWindowHandle(window_);
 }
@@ -271,7 +275,6 @@ Form* HeadlessConsole::MainForm() const {
 void HeadlessConsole::Print(const std::string& line) {
   std::fwrite(line.data(), 1, line.size(), out_);
   std::fputc('\n', out_);
-  std::fflush(out_);
 }
 
 void HeadlessConsole::ReadCommands(int fd) {

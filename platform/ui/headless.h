@@ -4,7 +4,8 @@
 // nothing here: without a handler of their own they go to standard error
 // and take their default button.
 //
-// Standard output, one line per event, flushed at once:
+// Standard output, one line per event, flushed whenever the loop is about
+// to wait:
 //   @ caption <text>        the main form's caption changed
 //   @ title <text>          the application title changed
 //   @ menu <item> <text>    a menu item's caption changed
@@ -130,6 +131,7 @@ class HeadlessConsole {
   std::string program_;
   std::FILE* out_;
   int observer_ = 0;
+  int flush_hook_ = 0;
   uint64_t main_form_id_ = 0;
   int fd_ = -1;
   std::string pending_;

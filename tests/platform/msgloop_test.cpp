@@ -41,6 +41,15 @@ std::vector<UINT> Ids(const std::vector<MSG>& msgs) {
 
 void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+// Watches fd: each report reads one byte and posts message with it as wParam.
+void WatchAndPost(int fd, HWND hwnd, UINT message) {
+  WatchFd(fd, POLLIN, [fd, hwnd, message](short) {
+    char c;
+    ASSERT_EQ(read(fd, &c, 1), 1);
+    PostMessage(hwnd, message, static_cast<WPARAM>(c), 0);
+  });
+}
+
 // ---------------------------------------------------------------------------
 // Windows
 
@@ -662,21 +671,16 @@ TEST_F(MsgLoop, WatchedDescriptorsAreReportedInDescriptorOrder) {
   ASSERT_EQ(pipe(b), 0);
   Recorder r;
   const int low = std::min(a[0], b[0]), high = std::max(a[0], b[0]);
-  for (int fd : {low, high}) {
-    WatchFd(fd, POLLIN, [&r, fd](short) {
-      char c;
-      ASSERT_EQ(read(fd, &c, 1), 1);
-      PostMessage(r.hwnd, WM_USER + 40, static_cast<WPARAM>(fd), 0);
-    });
-  }
+  WatchAndPost(low, r.hwnd, WM_USER + 40);
+  WatchAndPost(high, r.hwnd, WM_USER + 40);
   // The higher one becomes ready first; the report still goes by number.
   ASSERT_EQ(write(high == a[0] ? a[1] : b[1], "x", 1), 1);
   ASSERT_EQ(write(low == a[0] ? a[1] : b[1], "y", 1), 1);
   MSG m;
   ASSERT_TRUE(PeekMessage(m, 0, 0, 0, PM_REMOVE));
-  EXPECT_EQ(m.wParam, static_cast<WPARAM>(low));
+  EXPECT_EQ(m.wParam, static_cast<WPARAM>('y'));
   ASSERT_TRUE(PeekMessage(m, 0, 0, 0, PM_REMOVE));
-  EXPECT_EQ(m.wParam, static_cast<WPARAM>(high));
+  EXPECT_EQ(m.wParam, static_cast<WPARAM>('x'));
   for (int fd : {low, high}) UnwatchFd(fd);
   for (int fd : {a[0], a[1], b[0], b[1]}) close(fd);
 }
@@ -710,11 +714,7 @@ TEST_F(MsgLoop, AWaiterBlocksInsteadOfTheLoop) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   Recorder r;
-  WatchFd(fds[0], POLLIN, [&](short) {
-    char c;
-    ASSERT_EQ(read(fds[0], &c, 1), 1);
-    PostMessage(r.hwnd, WM_USER + 42, static_cast<WPARAM>(c), 0);
-  });
+  WatchAndPost(fds[0], r.hwnd, WM_USER + 42);
   std::vector<int> timeouts;
   SetLoopWaiter([&](int timeout) {
     timeouts.push_back(timeout);
@@ -748,6 +748,52 @@ TEST_F(MsgLoop, AWaiterBlocksInsteadOfTheLoop) {
   ASSERT_TRUE(GetMessage(m));
   EXPECT_EQ(m.message, WM_USER + 43);
   EXPECT_EQ(timeouts.size(), seen);
+  UnwatchFd(fds[0]);
+  close(fds[0]);
+  close(fds[1]);
+}
+
+TEST_F(MsgLoop, BeforeWaitHooksRunOnlyWhenTheLoopIsIdle) {
+  Recorder r;
+  int calls = 0;
+  int id = AddBeforeWaitHook([&] { ++calls; });
+  MSG m;
+  PostMessage(r.hwnd, WM_USER + 50, 0, 0);
+  ASSERT_TRUE(GetMessage(m));  // there at once: no wait
+  EXPECT_FALSE(PeekMessage(m, r.hwnd, 0, 0, PM_REMOVE));  // a filtered look is no idle loop
+  EXPECT_EQ(calls, 0);
+  EXPECT_FALSE(PeekMessage(m, 0, 0, 0, PM_REMOVE));
+  EXPECT_EQ(calls, 1);
+  std::thread poster([&] {
+    Sleep(20);
+    PostMessage(r.hwnd, WM_USER + 51, 0, 0);
+  });
+  ASSERT_TRUE(GetMessage(m));
+  poster.join();
+  EXPECT_EQ(m.message, WM_USER + 51);
+  EXPECT_GE(calls, 2);
+  RemoveBeforeWaitHook(id);
+  const int before = calls;
+  EXPECT_FALSE(PeekMessage(m, 0, 0, 0, PM_REMOVE));
+  EXPECT_EQ(calls, before);
+}
+
+TEST_F(MsgLoop, AHandlerLookingAgainSeesADescriptorThatBecameReady) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  Recorder r;
+  WatchAndPost(fds[0], r.hwnd, WM_USER + 60);
+  bool first = true, second = false;
+  HWND h = CreateWindowHandle([&](const MSG&) {
+    MSG m;
+    first = PeekMessage(m, 0, 0, 0, PM_REMOVE);
+    ASSERT_EQ(write(fds[1], "x", 1), 1);
+    second = PeekMessage(m, 0, 0, 0, PM_REMOVE) && m.message == WM_USER + 60;
+  });
+  DispatchMessage(MSG{h, WM_USER + 61, 0, 0});
+  EXPECT_FALSE(first);
+  EXPECT_TRUE(second);
+  DestroyWindowHandle(h);
   UnwatchFd(fds[0]);
   close(fds[0]);
   close(fds[1]);

@@ -1,4 +1,5 @@
 #include "platform/profile.h"
+#include "platform/msgloop.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -414,6 +415,7 @@ TEST(IniFileConcurrency, TwoProcessesWritingDistinctKeysLoseNothing) {
   }
 }
 
+
 }  // namespace
 }  // namespace platform
 
@@ -443,6 +445,33 @@ TEST(IniFileCache, ChangesInPlaceAndReplacementsAreSeen) {
   EXPECT_EQ(a.ReadString("S", "k", ""), "4");
   std::remove(path.c_str());
   EXPECT_EQ(a.ReadString("S", "k", "gone"), "gone");
+}
+
+
+// A handler of a message looks at a file once; its own writes are seen at
+// once, and the next handler (or code outside any handler) looks again.
+TEST(IniFileCache, AHandlerLooksAtAFileOnce) {
+  ScratchDir dir;
+  std::string path = dir / "KORRIDAN.INI";
+  WriteText(path, "[S]\r\nk=1\r\n");
+  IniFile a(path), b(path);
+  std::vector<std::string> seen;
+  HWND h = CreateWindowHandle([&](const MSG& m) {
+    seen.push_back(a.ReadString("S", "k", ""));
+    if (m.wParam == 1) {
+      ::rename((path + ".new").c_str(), path.c_str());  // another process's write
+      seen.push_back(a.ReadString("S", "k", ""));
+      b.WriteString("S", "k", "3");  // this process's own write
+      seen.push_back(a.ReadString("S", "k", ""));
+    }
+  });
+  WriteText(path + ".new", "[S]\r\nk=2\r\n");
+  DispatchMessage(MSG{h, WM_USER, 1, 0});
+  EXPECT_EQ(seen, (std::vector<std::string>{"1", "1", "3"}));
+  WriteText(path + ".new", "[S]\r\nk=4\r\n");
+  ASSERT_EQ(::rename((path + ".new").c_str(), path.c_str()), 0);
+  EXPECT_EQ(a.ReadString("S", "k", ""), "4");
+  DestroyWindowHandle(h);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "echo_server.h"
 #include "foundation/serverconfig.h"
@@ -93,6 +94,38 @@ TEST_F(WSock, SendsFilesWholeInBlocks) {
     EXPECT_EQ(EventCount(evFilesOpened), opened + 1);
     EXPECT_EQ(EventCount(evFilesClosed), closed + 1);
   }
+}
+
+// A small file still for a few seconds is sent from memory; a change in
+// place (same size) or a replacement is seen at the next request.
+TEST_F(WSock, ASmallSettledFileIsSentFromMemoryUntilItChanges) {
+  Start();
+  std::string path = MakeFile("small", 3000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(3100));
+  auto fetch = [&] {
+    return Exchange([&] {
+      Client c(port);
+      c.Send("FILE " + path + "\n");
+      return c.ReadAll();
+    });
+  };
+  std::string first = fetch();
+  ASSERT_EQ(first.size(), 3000u);
+  int32_t opened = EventCount(evFilesOpened), closed = EventCount(evFilesClosed);
+  EXPECT_EQ(fetch(), first);
+  EXPECT_EQ(EventCount(evFilesOpened), opened + 1);
+  EXPECT_EQ(EventCount(evFilesClosed), closed + 1);
+  {
+    std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+    f.write("changed", 7);
+  }
+  std::string second = fetch();
+  EXPECT_EQ(second.size(), 3000u);
+  EXPECT_EQ(second.substr(0, 7), "changed");
+  EXPECT_EQ(second.substr(7), first.substr(7));
+  std::string other = MakeFile("other", 1000);
+  ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);
+  EXPECT_EQ(fetch().size(), 1000u);
 }
 
 TEST_F(WSock, KillSentFileIsDeletedWhenItWasSent) {
