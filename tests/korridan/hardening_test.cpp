@@ -57,7 +57,9 @@ TEST_F(Hardening, AStatisticsFileThatIsNoFileDoesNotHoldTheStartAndIsKept) {
     k.make(file);
     Start();
     ASSERT_GE(WaitRunning(), 0) << Stderr();
-    if (k.logged) EXPECT_GE(WaitFor([&](const std::string& l) { return l.starts_with(k.logged); }, 0, 1s), 0);
+    if (k.logged) {
+      EXPECT_GE(WaitFor([&](const std::string& l) { return l.starts_with(k.logged); }, 0, 1s), 0);
+    }
     EXPECT_TRUE(Get("/").starts_with(kOkStart));
     Signal(SIGTERM);
     ASSERT_EQ(WaitExit(), 0) << Stderr();

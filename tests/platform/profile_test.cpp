@@ -333,8 +333,12 @@ TEST(IniFileRefusal, PathThatIsNoRegularFileThrowsAndStaysAsItIs) {
     SCOPED_TRACE(kind);
     ::rmdir(path.c_str());
     ::unlink(path.c_str());
-    if (kind == 0) ASSERT_EQ(::mkdir(path.c_str(), 0777), 0);
-    if (kind == 1) ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0);
+    if (kind == 0) {
+      ASSERT_EQ(::mkdir(path.c_str(), 0777), 0);
+    }
+    if (kind == 1) {
+      ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0);
+    }
     struct stat before{};
     ASSERT_EQ(::stat(path.c_str(), &before), 0);
     IniFile ini(path);
