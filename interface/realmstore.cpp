@@ -5,8 +5,11 @@
 //
 // Every export here holds StoreLock from start to end; the helpers below run
 // with it held and never take it, so it is never entered twice on a path.
-// Lookups compare in ASCII case folding, first match wins.
+// Lookups compare in ASCII case folding. A realm's clients are kept in the
+// order of adding (the exports number them so) and found through an index
+// from the upcased address to their position.
 #include <memory>
+#include <unordered_map>
 
 #include "interface/tandrelstate.h"
 #include "platform/datetime.h"
@@ -23,6 +26,7 @@ struct UserEntry {
 struct RealmEntry {
   std::string name;  // as first added
   std::vector<UserEntry> users;
+  std::unordered_map<std::string, std::size_t> position;  // upcased address -> index in users
 };
 
 using RealmList = std::vector<RealmEntry>;
@@ -48,9 +52,20 @@ RealmEntry* RealmNamed(std::string_view name) {
 }
 
 int32_t FindUser(const RealmEntry& realm, std::string_view address) {
-  for (std::size_t i = 0; i < realm.users.size(); ++i)
-    if (SameTextNoCase(realm.users[i].address, address)) return static_cast<int32_t>(i);
-  return -1;
+  auto it = realm.position.find(UpperText(address));
+  return it == realm.position.end() ? -1 : static_cast<int32_t>(it->second);
+}
+
+void AppendUser(RealmEntry& realm, std::string_view address, std::unique_ptr<TUserItem> item) {
+  realm.position.emplace(UpperText(address), realm.users.size());
+  realm.users.push_back(UserEntry{std::string(address), std::move(item)});
+}
+
+// Removes the client at index i; those after it move up one place.
+void EraseUser(RealmEntry& realm, std::size_t i) {
+  realm.position.erase(UpperText(realm.users[i].address));
+  realm.users.erase(realm.users.begin() + static_cast<std::ptrdiff_t>(i));
+  for (std::size_t j = i; j < realm.users.size(); ++j) realm.position[UpperText(realm.users[j].address)] = j;
 }
 
 UserEntry* UserAt(std::string_view address, std::string_view realm_name) {
@@ -105,7 +120,7 @@ TANDREL_EXPORT uint8_t AddRealm(const THalvShortString realm) {
   return Locked<uint8_t>(0, [&]() -> uint8_t {
     std::string_view name = ShortText(realm);
     if (FindRealm(name) >= 0) return 0;
-    Store().push_back(RealmEntry{std::string(name), {}});
+    Store().push_back(RealmEntry{std::string(name), {}, {}});
     return 1;
   });
 }
@@ -119,7 +134,7 @@ TANDREL_EXPORT int32_t AddUserItem(const THalvShortString user, const THalvShort
     auto item = std::make_unique<TUserItem>();
     item->LastAccess = platform::Now();
     PutShortText(item->UserName, ShortText(user));
-    entry->users.push_back(UserEntry{std::string(addr), std::move(item)});
+    AppendUser(*entry, addr, std::move(item));
     return 1;
   });
 }
@@ -165,9 +180,12 @@ TANDREL_EXPORT int32_t DeleteRealmUser(const THalvShortString address, const THa
     if (!entry) return 0;
     int32_t i = FindUser(*entry, ShortText(address));
     if (i < 0) return 0;
-    entry->users.erase(entry->users.begin() + i);
+    EraseUser(*entry, static_cast<std::size_t>(i));
     // Expiry empties the list of a busy hour again: give the room back.
-    if (entry->users.size() <= entry->users.capacity() / 4) entry->users.shrink_to_fit();
+    if (entry->users.size() <= entry->users.capacity() / 4) {
+      entry->users.shrink_to_fit();
+      entry->position.rehash(0);
+    }
     return 1;
   });
 }

@@ -143,6 +143,35 @@ TEST_F(RealmStoreTest, DeleteRealmUserOnceThenNoMore) {
   EXPECT_EQ(lib().GetUserItem(&item, SS("10.0.0.1"), SS(realm_)), 0);
 }
 
+// Deleting moves the later clients up; each is still found under its own
+// address in any case, with its own item, and a deleted one can come back
+// at the end.
+TEST_F(RealmStoreTest, ClientsAfterADeletedOneKeepTheirItemsAndOrder) {
+  auto address = [](int n) { return "host" + std::to_string(n) + ".example"; };
+  std::vector<std::string> kept;
+  for (int n = 0; n < 40; ++n) ASSERT_EQ(lib().AddUserItem(SS("U" + std::to_string(n)), SS(address(n)), SS(realm_)), 1);
+  for (int n = 0; n < 40; ++n)
+    if (n % 3 == 0 || n > 30)
+      ASSERT_EQ(lib().DeleteRealmUser(SS(address(n)), SS(realm_)), 1);
+    else
+      kept.push_back(address(n));
+  ASSERT_EQ(lib().AddUserItem(SS("AGAIN"), SS("HOST0.EXAMPLE"), SS(realm_)), 1);
+  kept.push_back("HOST0.EXAMPLE");
+  ASSERT_EQ(lib().GetRealmUserCnt(SS(realm_)), static_cast<int32_t>(kept.size()));
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    EXPECT_EQ(UserByNo(static_cast<int32_t>(i), realm_), kept[i]);
+    std::string upper = kept[i];
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    TUserItem* item = nullptr;
+    ASSERT_EQ(lib().GetUserItem(&item, SS(upper), SS(realm_)), 1) << kept[i];
+    std::string user(reinterpret_cast<const char*>(item->UserName + 1), item->UserName[0]);
+    EXPECT_EQ(user, i + 1 == kept.size() ? "AGAIN" : "U" + kept[i].substr(4, kept[i].find('.') - 4));
+  }
+  TUserItem* item = nullptr;
+  EXPECT_EQ(lib().GetUserItem(&item, SS(address(3)), SS(realm_)), 0);
+  EXPECT_EQ(lib().GetUserItem(&item, SS(address(35)), SS(realm_)), 0);
+}
+
 TEST_F(RealmStoreTest, UserByNoOutsideTheRangeOrRealmGivesTheEmptyString) {
   ASSERT_EQ(lib().AddUserItem(SS("ANNA"), SS("10.0.0.1"), SS(realm_)), 1);
   EXPECT_EQ(UserByNo(1, realm_), "");
