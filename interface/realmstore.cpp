@@ -38,7 +38,7 @@ RealmList& Store() {
 int32_t FindRealm(std::string_view name) {
   RealmList& realms = Store();
   for (std::size_t i = 0; i < realms.size(); ++i)
-    if (SameTextNoCase(realms[i].name, name)) return static_cast<int32_t>(i);
+    if (SameText(realms[i].name, name)) return static_cast<int32_t>(i);
   return -1;
 }
 
@@ -49,7 +49,7 @@ RealmEntry* RealmNamed(std::string_view name) {
 
 int32_t FindUser(const RealmEntry& realm, std::string_view address) {
   for (std::size_t i = 0; i < realm.users.size(); ++i)
-    if (SameTextNoCase(realm.users[i].address, address)) return static_cast<int32_t>(i);
+    if (SameText(realm.users[i].address, address)) return static_cast<int32_t>(i);
   return -1;
 }
 
@@ -62,7 +62,7 @@ UserEntry* UserAt(std::string_view address, std::string_view realm_name) {
 
 // The realm of the request on an attached, connected slot (status 0).
 RealmEntry* RealmOfSlot(const THTTP* server, int32_t cid) {
-  return RealmNamed(UpperText(server->Requests[cid].Realm.view()));
+  return RealmNamed(UpperCase(server->Requests[cid].Realm.view()));
 }
 
 template <typename Result, typename Body>
