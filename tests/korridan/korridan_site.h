@@ -268,6 +268,18 @@ class KorridanSite : public ::testing::Test {
     std::string text = line + "\n";
     ASSERT_EQ(::write(stdin_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   }
+
+  enum class StopChoice { Finish, Abort, No };
+  // Opens the Stop Server dialog from the main menu and answers it: Finish
+  // lets the active connections end, Abort (preselected) closes them, No
+  // keeps the server running. The line at which the dialog closed, or -1.
+  int AnswerStopDialog(StopChoice choice, size_t from) {
+    Command("menu ServerStatusMenu");
+    if (WaitForLine("@ modal StopServerForm", from) < 0) return -1;
+    if (choice == StopChoice::Finish) Command("click StopServerForm.RadioButton1");
+    Command(choice == StopChoice::No ? "click StopServerForm.NoButton" : "click StopServerForm.YesButton");
+    return WaitForLine("@ modal-end StopServerForm", from);
+  }
   void Signal(int sig) { ::kill(pid_, sig); }
   void HoldOutput(bool hold) { hold_output_ = hold; }
 
