@@ -415,7 +415,6 @@ Table::~Table() { impl_->CloseDb(); }
 void Table::SetDatabaseName(std::string alias) { impl_->alias = std::move(alias); }
 void Table::SetTableName(std::string name) { impl_->name = std::move(name); }
 const std::string& Table::DatabaseName() const { return impl_->alias; }
-const std::string& Table::TableName() const { return impl_->name; }
 const std::string& Table::FileName() const { return impl_->file; }
 bool Table::Active() const { return impl_->db != nullptr; }
 
@@ -497,16 +496,6 @@ int Table::FieldIndex(std::string_view name) const {
   for (std::size_t i = 0; i < m.columns.size(); ++i)
     if (SameText(m.columns[i].name, name)) return static_cast<int>(i);
   m.Fail("Field '" + std::string(name) + "' not found");
-}
-
-int Table::FieldCount() const {
-  impl_->CheckOpen();
-  return static_cast<int>(impl_->columns.size());
-}
-
-std::string Table::FieldName(int field) const {
-  impl_->CheckField(field);
-  return impl_->columns[static_cast<std::size_t>(field)].name;
 }
 
 bool Table::FindKey(std::initializer_list<std::string_view> values) {

@@ -210,11 +210,6 @@ void ClearExtensionCache() { ExtensionCache.Clear(); }
 bool AcquireExtension(std::string_view name, int32_t& entry) { return ExtensionCache.Acquire(name, entry); }
 int32_t FindExtension(std::string_view name) { return ExtensionCache.Find(name); }
 TMakePage ExtensionMakePage(std::string_view name) { return ExtensionCache.MakePage(name); }
-TPostBegin ExtensionPostBegin(std::string_view name) { return ExtensionCache.PostBegin(name); }
-TPostResume ExtensionPostResume(std::string_view name) { return ExtensionCache.PostResume(name); }
-TPostEnd ExtensionPostEnd(std::string_view name, int32_t& entry) { return ExtensionCache.PostEnd(name, entry); }
-void ReleaseExtension(int32_t entry) { ExtensionCache.Release(entry); }
-void CountExtensionThread(int32_t entry) { ExtensionCache.CountThread(entry); }
 void UnloadExtension(int32_t entry) { ExtensionCache.Unload(entry); }
 void UnloadAllExtensions() { ExtensionCache.UnloadAll(); }
 bool GetExtensionInfo(int32_t entry, std::string& name, std::size_t name_max, int32_t& in_use, int32_t& hits,
