@@ -131,6 +131,16 @@ void TApp::BuildComponents() {
   Label1->SetBounds(340, 8, 80, 13);
   Label1->SetCaption("0");
 
+  BuildMenusAndStatControls();
+  BuildPages();
+  SetClientSize(427, 362);
+
+  // The handlers, once the design values stand.
+  BindHandlers();
+  LinkEngine();
+}
+
+void TApp::BuildMenusAndStatControls() {
   MainMenu = new ui::MainMenu(this, "MainMenu");
   ServerMenu = new ui::MenuItem(this, &MainMenu->Items(), "ServerMenu", "&Server");
   ServerStatusMenu = new ui::MenuItem(this, ServerMenu, "ServerStatusMenu", "&Start");
@@ -159,12 +169,9 @@ void TApp::BuildComponents() {
   StatTimer->SetInterval(500);
   SaveStatTimer = new ui::Timer(this, "SaveStatTimer");
   SaveStatTimer->SetInterval(300000);
+}
 
-  BuildPages();
-
-  SetClientSize(427, 362);
-
-  // The handlers, once the design values stand.
+void TApp::BindHandlers() {
   Bind(StartButton->OnClick, this, &TApp::StartButtonClick);
   Bind(StopButton->OnClick, this, &TApp::StopButtonClick);
   Bind(SettingsButton->OnClick, this, &TApp::SettingsButtonClick);
@@ -191,7 +198,9 @@ void TApp::BuildComponents() {
   SetMessageHandler(WM_FINISH_EXIT, [this](const platform::MSG&) {
     if (SocketState.ExitPending) ExitMenuClick(*this);
   });
+}
 
+void TApp::LinkEngine() {
   events_.Bind();
   BindStatHistories(*HTTP, HistoryHits, HistoryLogins);
   // The interface library reads the engine through HTTP; the engine's
@@ -220,6 +229,28 @@ void TApp::FormCreate(ui::Component&) {
   StatBox->SetItemIndex(0);
   TimeBox->SetItemIndex(0);
 
+  SetUpGrids();
+  RestoreWindowSettings();
+
+  AddLogLine("Starting Winsock.");
+  if (WinsockStartup()) {
+    AddLogLine(WinsockDescription());
+    AddLogLine(WinsockSystemStatus());
+  } else {
+    AddLogLine("WinSock not loaded.");
+  }
+
+  ServerStatusMenu->SetCaption("Start");
+
+  LoadStatistics();
+
+  FirstShow = true;
+  MinAllocated = 2147483647;
+  MaxAllocated = 0;
+  SocketState.TotalConnections = 0;
+}
+
+void TApp::SetUpGrids() {
   namespace mw = settings::mainwindow;
   int32_t sockets = ConfigIni->ReadInteger(settings::kNetwork, settings::kMaxSockets, mw::kMaxSockets);
   sockets = std::clamp<int32_t>(sockets, 0, kMaxSlots);
@@ -242,7 +273,10 @@ void TApp::FormCreate(ui::Component&) {
     DLLList->SetColWidth(c, dll_widths[c]);
   }
   for (int r = 1; r <= kExtensionCacheSize; ++r) DLLList->SetCell(0, r, Decimal(r));
+}
 
+void TApp::RestoreWindowSettings() {
+  namespace mw = settings::mainwindow;
   Notebook->SetPageIndex(ConfigIni->ReadInteger(settings::kGeneral, settings::kTab, mw::kTab));
   TabSet->SetTabIndex(Notebook->PageIndex());
 
@@ -258,17 +292,10 @@ void TApp::FormCreate(ui::Component&) {
     case 2: SetWindowState(ui::WindowState::Minimized); break;
     default: break;
   }
+}
 
-  AddLogLine("Starting Winsock.");
-  if (WinsockStartup()) {
-    AddLogLine(WinsockDescription());
-    AddLogLine(WinsockSystemStatus());
-  } else {
-    AddLogLine("WinSock not loaded.");
-  }
-
-  ServerStatusMenu->SetCaption("Start");
-
+// The statistics saved at the last exit.
+void TApp::LoadStatistics() {
   InitConsoleHistories(HistoryHits, HistoryLogins, HistoryConnections, HistoryUsers);
   if (platform::FileExists(kStatsFile)) {
     auto order = StatFileOrder(HistoryHits, HistoryLogins, HistoryConnections, HistoryUsers);
@@ -279,11 +306,6 @@ void TApp::FormCreate(ui::Component&) {
     if (!loaded.Error.empty()) AddLogLine(std::string(kStatsFile) + ": " + loaded.Error);
   }
   StatBoxChange(*this);
-
-  FirstShow = true;
-  MinAllocated = 2147483647;
-  MaxAllocated = 0;
-  SocketState.TotalConnections = 0;
 }
 
 void TApp::FormShow(ui::Component&) {

@@ -171,7 +171,13 @@ class TApp : public platform::ui::Form {
  private:
   TSocketEventViews EventViews();
   void BuildComponents();
+  void BuildMenusAndStatControls();
+  void BindHandlers();
+  void LinkEngine();
   void BuildPages();
+  void SetUpGrids();
+  void RestoreWindowSettings();
+  void LoadStatistics();
   void BuildResourcesPage();
   void RefreshResources();
   void SetCaptionAndTitle(const std::string& text);

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "foundation/securitystore.h"
+#include "platform/ascii.h"
 
 namespace {
 
@@ -18,15 +19,6 @@ constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
 }
 
 constexpr std::array<std::uint32_t, 256> kCrcTable = MakeCrcTable();
-
-char Upcase(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (Upcase(a[i]) != Upcase(b[i])) return false;
-  return true;
-}
 
 std::string_view OctetOf(std::string_view text, int k) {
   for (int i = 1; i < k; ++i) {
@@ -62,7 +54,7 @@ bool Decide(std::string_view module, std::string_view resource, std::string_view
     std::vector<std::string> rule_users;
     ReadNameList(s.Access, s.AccessUsers, rule_users, nullptr);
     for (const auto& u : rule_users)
-      if (EqualNoCase(u, user)) {
+      if (platform::ascii::SameText(u, user)) {
         passed = true;
         break;
       }
@@ -77,11 +69,11 @@ bool Decide(std::string_view module, std::string_view resource, std::string_view
 }  // namespace
 
 void UpcaseShortString(ShortString& text) {
-  for (std::size_t i = 0; i < text.len; ++i) text.data[i] = Upcase(text.data[i]);
+  platform::ascii::UpperInPlace(text.data, text.len);
 }
 
 void UpcaseShortString(std::string& text) {
-  for (char& c : text) c = Upcase(c);
+  platform::ascii::UpperInPlace(text.data(), text.size());
 }
 
 std::uint32_t Crc32Step(std::uint8_t byte, std::uint32_t crc) {
@@ -132,7 +124,7 @@ bool CheckAccessRule(std::string_view module, std::string_view resource, std::st
 bool ListsIntersect(const std::vector<std::string>& first, const std::vector<std::string>& second) {
   for (const auto& a : first)
     for (const auto& b : second)
-      if (EqualNoCase(a, b)) return true;
+      if (platform::ascii::SameText(a, b)) return true;
   return false;
 }
 

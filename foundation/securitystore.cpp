@@ -1,8 +1,6 @@
 #include "foundation/securitystore.h"
 
 #include <cstdlib>
-#include <filesystem>
-#include <system_error>
 
 #include "foundation/security.h"
 
@@ -147,26 +145,4 @@ void WriteNameList(std::string& stream, const std::vector<std::string>& list) {
     stream.append(item, 0, kWriteItemMax);
     stream += '\r';
   }
-}
-
-void CreateSecurityTables(const std::string& directory) {
-  static constexpr struct {
-    const char* file;
-    const char* sql;
-  } kTables[] = {
-      {"USERS.db",
-       "CREATE TABLE IF NOT EXISTS USERS (USERID TEXT PRIMARY KEY, LOGINNAME TEXT, PASSHASH INTEGER, "
-       "SECGROUPS BLOB);"},
-      {"GROUPS.db", "CREATE TABLE IF NOT EXISTS GROUPS (GROUPID TEXT PRIMARY KEY, DISPLAY TEXT);"},
-      {"ACCESS.db",
-       "CREATE TABLE IF NOT EXISTS ACCESS (MODULE TEXT, RESOURCE TEXT, ACTION TEXT, IPACTION TEXT, "
-       "ENFORCE TEXT, GROUPS BLOB, USERS BLOB, IPADDR BLOB, PRIMARY KEY (MODULE, RESOURCE, ACTION));"},
-      {"FIELDS.db", "CREATE TABLE IF NOT EXISTS FIELDS (FIELDID TEXT PRIMARY KEY);"},
-  };
-  std::error_code ec;
-  std::filesystem::create_directories(directory, ec);
-  std::string dir = directory;
-  if (!dir.empty() && dir.back() != '/') dir += '/';
-  for (const auto& t : kTables)
-    platform::ExecuteSql(dir + t.file, std::string("PRAGMA journal_mode=WAL;") + t.sql, true);
 }

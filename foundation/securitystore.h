@@ -2,13 +2,8 @@
 // data directory, reached through the persistent alias "HALVORINE", and the
 // name lists kept in their blob fields.
 //
-// Schema (one SQLite file per table in the data directory, see
-// foundation/security-tables.sql); every key value is stored in upper case:
-//   USERS(USERID TEXT PRIMARY KEY, LOGINNAME TEXT, PASSHASH INTEGER, SECGROUPS BLOB)
-//   GROUPS(GROUPID TEXT PRIMARY KEY, DISPLAY TEXT)
-//   ACCESS(MODULE, RESOURCE, ACTION, IPACTION, ENFORCE TEXT; GROUPS, USERS, IPADDR BLOB;
-//          PRIMARY KEY (MODULE, RESOURCE, ACTION))
-//   FIELDS(FIELDID TEXT PRIMARY KEY)
+// The schema is foundation/security-tables.sql: one SQLite file per table in
+// the data directory, every key value stored in upper case.
 //
 // A name list is a sequence of items, each its bytes followed by one carriage
 // return; an empty list is an empty blob.
@@ -81,7 +76,3 @@ void ReadNameList(const platform::Table& table, int field, std::vector<std::stri
 // or a NUL would read back as other items, so it is left out; an item longer
 // than 254 characters is cut to 254.
 void WriteNameList(std::string& stream, const std::vector<std::string>& list);
-
-// Creates the four tables, empty, in directory (made when missing); an
-// existing table is left as it is.
-void CreateSecurityTables(const std::string& directory);

@@ -42,7 +42,7 @@ RealmList& Store() {
 int32_t FindRealm(std::string_view name) {
   RealmList& realms = Store();
   for (std::size_t i = 0; i < realms.size(); ++i)
-    if (SameTextNoCase(realms[i].name, name)) return static_cast<int32_t>(i);
+    if (SameText(realms[i].name, name)) return static_cast<int32_t>(i);
   return -1;
 }
 
@@ -52,20 +52,20 @@ RealmEntry* RealmNamed(std::string_view name) {
 }
 
 int32_t FindUser(const RealmEntry& realm, std::string_view address) {
-  auto it = realm.position.find(UpperText(address));
+  auto it = realm.position.find(platform::ascii::UpperCase(address));
   return it == realm.position.end() ? -1 : static_cast<int32_t>(it->second);
 }
 
 void AppendUser(RealmEntry& realm, std::string_view address, std::unique_ptr<TUserItem> item) {
-  realm.position.emplace(UpperText(address), realm.users.size());
+  realm.position.emplace(platform::ascii::UpperCase(address), realm.users.size());
   realm.users.push_back(UserEntry{std::string(address), std::move(item)});
 }
 
 // Removes the client at index i; those after it move up one place.
 void EraseUser(RealmEntry& realm, std::size_t i) {
-  realm.position.erase(UpperText(realm.users[i].address));
+  realm.position.erase(platform::ascii::UpperCase(realm.users[i].address));
   realm.users.erase(realm.users.begin() + static_cast<std::ptrdiff_t>(i));
-  for (std::size_t j = i; j < realm.users.size(); ++j) realm.position[UpperText(realm.users[j].address)] = j;
+  for (std::size_t j = i; j < realm.users.size(); ++j) realm.position[platform::ascii::UpperCase(realm.users[j].address)] = j;
 }
 
 UserEntry* UserAt(std::string_view address, std::string_view realm_name) {
@@ -77,7 +77,7 @@ UserEntry* UserAt(std::string_view address, std::string_view realm_name) {
 
 // The realm of the request on an attached, connected slot (status 0).
 RealmEntry* RealmOfSlot(const THTTP* server, int32_t cid) {
-  return RealmNamed(UpperText(server->Requests[cid].Realm.view()));
+  return RealmNamed(UpperCase(server->Requests[cid].Realm.view()));
 }
 
 template <typename Result, typename Body>

@@ -71,23 +71,6 @@ void PutShortText(unsigned char* out, std::string_view text) {
   out[0] = static_cast<unsigned char>(n);
 }
 
-namespace {
-char FoldCase(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-}  // namespace
-
-bool SameTextNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
-  return true;
-}
-
-std::string UpperText(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = FoldCase(c);
-  return out;
-}
-
 }  // namespace tandrel
 
 using namespace tandrel;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "interface/tandrel.h"
+#include "platform/ascii.h"
 #include "server/httpunit.h"
 
 // The 35 exports are the only symbols the library gives default visibility.
@@ -53,8 +54,8 @@ std::string_view ShortText(const unsigned char* s);
 // Writes text, cut to 255 characters, as a short string; nothing for null.
 void PutShortText(unsigned char* out, std::string_view text);
 
-bool SameTextNoCase(std::string_view a, std::string_view b);
-std::string UpperText(std::string_view text);
+using platform::ascii::SameText;
+using platform::ascii::UpperCase;
 
 // One list of added header lines per slot; entries 1..MaxSockets exist while
 // attached. Guarded by LinesLock, because extensions add lines from their

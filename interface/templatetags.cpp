@@ -59,7 +59,7 @@ std::string HeaderFieldTest(const std::string& p, const TConnectionInfo* info) {
   if (!server) return {};
   const THeaderLines* lines = server->Requests[cid].HeaderLines;
   if (!lines) return {};
-  std::string value = Cut(UpperText(HeaderValue(*lines, name)));
+  std::string value = Cut(UpperCase(HeaderValue(*lines, name)));
   return value.find(want) != std::string::npos ? "Y" : "";
 }
 
@@ -75,7 +75,7 @@ int32_t TemplateTagHandler(char* out, int32_t* slot, const char* parameter, int3
   if (!out) return 0;
   out[0] = '\0';
   GuardedVoid([&] {
-    std::string p = UpperText(parameter ? std::string_view(parameter, strnlen(parameter, 255)) : "");
+    std::string p = UpperCase(parameter ? std::string_view(parameter, strnlen(parameter, 255)) : "");
     std::string r;
     switch (tag_id) {
       case kTagI: r = IncludeText(p); break;

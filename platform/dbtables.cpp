@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ascii.h"
 #include "platform/registry.h"
 
 // Journal mode: an opened table is switched to the write-ahead log, in which
@@ -48,14 +49,7 @@ class WriteWait {
   sqlite3* db_;
 };
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
-    if (fold(a[i]) != fold(b[i])) return false;
-  }
-  return true;
-}
+using ascii::SameText;
 
 bool IsDirectory(const std::string& path) {
   struct stat st {};
@@ -100,7 +94,7 @@ std::vector<AliasEntry> ReadAliases(const std::string& file) {
 
 const AliasEntry* FindAlias(const std::vector<AliasEntry>& entries, std::string_view name) {
   for (const auto& e : entries)
-    if (EqualNoCase(e.name, name)) return &e;
+    if (SameText(e.name, name)) return &e;
   return nullptr;
 }
 
@@ -213,7 +207,7 @@ bool LookupAlias(std::string_view name, std::string& directory) {
 int DbiAddAlias(std::string_view name, std::string_view params) {
   constexpr std::string_view kPath = "PATH:";
   if (name.empty() || name.find_first_of("=\r\n") != std::string_view::npos) return kDbiAliasFailed;
-  if (params.size() <= kPath.size() || !EqualNoCase(params.substr(0, kPath.size()), kPath)) return kDbiAliasFailed;
+  if (params.size() <= kPath.size() || !SameText(params.substr(0, kPath.size()), kPath)) return kDbiAliasFailed;
   std::string_view directory = params.substr(kPath.size());
   if (directory.find_first_of("\r\n") != std::string_view::npos || directory.find('\0') != std::string_view::npos)
     return kDbiAliasFailed;
@@ -421,7 +415,6 @@ Table::~Table() { impl_->CloseDb(); }
 void Table::SetDatabaseName(std::string alias) { impl_->alias = std::move(alias); }
 void Table::SetTableName(std::string name) { impl_->name = std::move(name); }
 const std::string& Table::DatabaseName() const { return impl_->alias; }
-const std::string& Table::TableName() const { return impl_->name; }
 const std::string& Table::FileName() const { return impl_->file; }
 bool Table::Active() const { return impl_->db != nullptr; }
 
@@ -501,18 +494,8 @@ int Table::FieldIndex(std::string_view name) const {
   const Impl& m = *impl_;
   m.CheckOpen();
   for (std::size_t i = 0; i < m.columns.size(); ++i)
-    if (EqualNoCase(m.columns[i].name, name)) return static_cast<int>(i);
+    if (SameText(m.columns[i].name, name)) return static_cast<int>(i);
   m.Fail("Field '" + std::string(name) + "' not found");
-}
-
-int Table::FieldCount() const {
-  impl_->CheckOpen();
-  return static_cast<int>(impl_->columns.size());
-}
-
-std::string Table::FieldName(int field) const {
-  impl_->CheckField(field);
-  return impl_->columns[static_cast<std::size_t>(field)].name;
 }
 
 bool Table::FindKey(std::initializer_list<std::string_view> values) {

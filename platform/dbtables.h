@@ -80,7 +80,6 @@ class HALV_DB_API Table {
   void SetDatabaseName(std::string alias);
   void SetTableName(std::string name);
   const std::string& DatabaseName() const;
-  const std::string& TableName() const;
 
   // Opens <alias directory>/<name>.db; a missing alias, directory, file or
   // table raises. Nothing is created. Opening an open table does nothing.
@@ -93,8 +92,6 @@ class HALV_DB_API Table {
 
   // The position of a field (without regard to case); a missing field raises.
   int FieldIndex(std::string_view name) const;
-  int FieldCount() const;
-  std::string FieldName(int field) const;
 
   // Exact search on the primary key, with as many values as the key has
   // fields. True: positioned on that record. False: no current record.

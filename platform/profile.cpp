@@ -13,16 +13,17 @@
 #include <optional>
 #include <unordered_map>
 
+#include "platform/ascii.h"
 #include "platform/files.h"
 #include "platform/msgloop.h"
 
 namespace platform {
 namespace {
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+using ascii::Lower;
 
 bool SameName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
+  return ascii::SameText(a, b);
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }

@@ -10,21 +10,20 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/ascii.h"
 #include "platform/files.h"
 
 namespace platform {
 namespace {
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+using ascii::Lower;
 
 bool SameName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
+  return ascii::SameText(a, b);
 }
 
 bool LessNoCase(const std::string& a, const std::string& b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return static_cast<unsigned char>(Lower(x)) < static_cast<unsigned char>(Lower(y));
-  });
+  return ascii::CompareText(a, b) < 0;
 }
 
 std::string EncodeName(const std::string& name) {

@@ -2,18 +2,13 @@
 
 #include <cstring>
 
+#include "platform/ascii.h"
 #include "platform/files.h"
 #include "platform/msgbox.h"
 
 namespace {
 
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-std::string UpperName(std::string_view name) {
-  std::string out(name);
-  for (char& c : out) c = Upper(c);
-  return out;
-}
+using platform::ascii::UpperCase;
 
 bool ValidEntry(int32_t entry) { return entry >= 1 && entry <= kExtensionCacheSize; }
 
@@ -66,7 +61,7 @@ void TExtensionCache::FreeEntryLocked(int32_t entry) {
 
 bool TExtensionCache::Acquire(std::string_view name, int32_t& entry, TExtensionSlot* found) {
   if (!IsPlainExtensionName(name)) return false;
-  std::string upper = UpperName(name);
+  std::string upper = UpperCase(name);
   std::string load_error;
   {
     std::lock_guard<std::mutex> guard(lock_);
@@ -115,34 +110,34 @@ bool TExtensionCache::Acquire(std::string_view name, int32_t& entry, TExtensionS
 }
 
 int32_t TExtensionCache::Find(std::string_view name) {
-  std::string upper = UpperName(name);
+  std::string upper = UpperCase(name);
   std::lock_guard<std::mutex> guard(lock_);
   return FindLocked(upper);
 }
 
 TMakePage TExtensionCache::MakePage(std::string_view name) {
-  std::string upper = UpperName(name);
+  std::string upper = UpperCase(name);
   std::lock_guard<std::mutex> guard(lock_);
   int32_t n = FindLocked(upper);
   return n ? slots_[n].MakePage : nullptr;
 }
 
 TPostBegin TExtensionCache::PostBegin(std::string_view name) {
-  std::string upper = UpperName(name);
+  std::string upper = UpperCase(name);
   std::lock_guard<std::mutex> guard(lock_);
   int32_t n = FindLocked(upper);
   return n ? slots_[n].PostBegin : nullptr;
 }
 
 TPostResume TExtensionCache::PostResume(std::string_view name) {
-  std::string upper = UpperName(name);
+  std::string upper = UpperCase(name);
   std::lock_guard<std::mutex> guard(lock_);
   int32_t n = FindLocked(upper);
   return n ? slots_[n].PostResume : nullptr;
 }
 
 TPostEnd TExtensionCache::PostEnd(std::string_view name, int32_t& entry) {
-  std::string upper = UpperName(name);
+  std::string upper = UpperCase(name);
   std::lock_guard<std::mutex> guard(lock_);
   entry = FindLocked(upper);
   return entry ? slots_[entry].PostEnd : nullptr;
@@ -157,7 +152,7 @@ void TExtensionCache::Release(int32_t entry) {
 }
 
 int32_t TExtensionCache::Finish(std::string_view name, bool count_thread, bool unload) {
-  std::string upper = UpperName(name);
+  std::string upper = UpperCase(name);
   std::lock_guard<std::mutex> guard(lock_);
   int32_t n = FindLocked(upper);
   if (n == 0) return 0;
@@ -215,11 +210,6 @@ void ClearExtensionCache() { ExtensionCache.Clear(); }
 bool AcquireExtension(std::string_view name, int32_t& entry) { return ExtensionCache.Acquire(name, entry); }
 int32_t FindExtension(std::string_view name) { return ExtensionCache.Find(name); }
 TMakePage ExtensionMakePage(std::string_view name) { return ExtensionCache.MakePage(name); }
-TPostBegin ExtensionPostBegin(std::string_view name) { return ExtensionCache.PostBegin(name); }
-TPostResume ExtensionPostResume(std::string_view name) { return ExtensionCache.PostResume(name); }
-TPostEnd ExtensionPostEnd(std::string_view name, int32_t& entry) { return ExtensionCache.PostEnd(name, entry); }
-void ReleaseExtension(int32_t entry) { ExtensionCache.Release(entry); }
-void CountExtensionThread(int32_t entry) { ExtensionCache.CountThread(entry); }
 void UnloadExtension(int32_t entry) { ExtensionCache.Unload(entry); }
 void UnloadAllExtensions() { ExtensionCache.UnloadAll(); }
 bool GetExtensionInfo(int32_t entry, std::string& name, std::size_t name_max, int32_t& in_use, int32_t& hits,

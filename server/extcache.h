@@ -128,11 +128,6 @@ void ClearExtensionCache();
 bool AcquireExtension(std::string_view name, int32_t& entry);
 int32_t FindExtension(std::string_view name);
 TMakePage ExtensionMakePage(std::string_view name);
-TPostBegin ExtensionPostBegin(std::string_view name);
-TPostResume ExtensionPostResume(std::string_view name);
-TPostEnd ExtensionPostEnd(std::string_view name, int32_t& entry);
-void ReleaseExtension(int32_t entry);
-void CountExtensionThread(int32_t entry);
 void UnloadExtension(int32_t entry);
 void UnloadAllExtensions();
 bool GetExtensionInfo(int32_t entry, std::string& name, std::size_t name_max, int32_t& in_use, int32_t& hits,

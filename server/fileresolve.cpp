@@ -6,6 +6,7 @@
 
 #include "foundation/serverconfig.h"
 #include "foundation/settings.h"
+#include "platform/ascii.h"
 #include "platform/files.h"
 #include "platform/msgloop.h"
 
@@ -13,12 +14,7 @@ namespace {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
-std::string UpperAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return out;
-}
+using platform::ascii::UpperCase;
 
 bool IsDirectoryPath(const std::string& path) { return platform::IsDirectory(platform::NormalizePath(path)); }
 bool IsFilePath(const std::string& path) { return IsRegularFile(platform::NormalizePath(path)); }
@@ -29,7 +25,7 @@ std::string UpperExtension(std::string_view name) {
   std::size_t slash = name.find_last_of("/\\");
   std::string_view last = slash == std::string_view::npos ? name : name.substr(slash + 1);
   std::size_t dot = last.rfind('.');
-  return dot == std::string_view::npos ? std::string() : UpperAscii(last.substr(dot));
+  return dot == std::string_view::npos ? std::string() : UpperCase(last.substr(dot));
 }
 
 }  // namespace
@@ -76,7 +72,7 @@ bool ResolveAlias(int32_t /*slot*/, ShortString& rest, std::string& dir) {
   std::size_t end = text.find_first_of("/\\");
   std::string_view segment = end == std::string_view::npos ? text : text.substr(0, end);
   if (segment.empty() || !ConfigIni) return false;
-  std::string value = ConfigIni->ReadString(settings::kAliases, UpperAscii(segment), "");
+  std::string value = ConfigIni->ReadString(settings::kAliases, UpperCase(segment), "");
   if (value.empty()) return false;
   std::size_t cut = segment.size();
   if (end != std::string_view::npos && text[end] == '/') ++cut;

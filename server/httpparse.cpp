@@ -2,29 +2,15 @@
 
 #include <cstring>
 
+#include "platform/ascii.h"
 #include "server/accesslog.h"
 #include "server/urldecode.h"
 
 namespace {
 
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-std::string UpperCase(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = UpperAscii(c);
-  return out;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
-  return true;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
+using platform::ascii::SameText;
+using platform::ascii::StartsWithText;
+using platform::ascii::UpperCase;
 
 // Trims bytes up to and including the blank from both ends: blanks and
 // control characters.
@@ -89,7 +75,7 @@ void DeriveFields(TRequestRecord& rec) {
   static const THeaderLines kNoLines;
   const THeaderLines& lines = rec.HeaderLines ? *rec.HeaderLines : kNoLines;
 
-  rec.Multipart = StartsWithNoCase(HeaderValue(lines, "Content-Type"), "multipart/form-data");
+  rec.Multipart = StartsWithText(HeaderValue(lines, "Content-Type"), "multipart/form-data");
   rec.ContentLength = ParseContentLength(HeaderValue(lines, "Content-Length"));
 
   std::string_view auth = HeaderValue(lines, "Authorization");
@@ -199,7 +185,7 @@ std::string_view HeaderValue(const THeaderLines& lines, std::string_view name) {
   for (const std::string& line : lines) {
     std::size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
-    if (EqualsNoCase(std::string_view(line).substr(0, eq), name)) return std::string_view(line).substr(eq + 1);
+    if (SameText(std::string_view(line).substr(0, eq), name)) return std::string_view(line).substr(eq + 1);
   }
   return {};
 }
@@ -239,7 +225,7 @@ HeaderResult ReadRequestHeader(TRequestRecord& rec, TByteFifo* input, const Requ
       if (cut) return Finish(rec, HeaderStatus::BadRequest, "request line longer than 255 characters -> 400");
       // Header lines follow only for HTTP/1.x; an HTTP/0.9 request (or one
       // without a version) ends with its request line.
-      if (!StartsWithNoCase(version, "HTTP/1.")) return Finish(rec, HeaderStatus::Complete);
+      if (!StartsWithText(version, "HTTP/1.")) return Finish(rec, HeaderStatus::Complete);
       continue;
     }
 

@@ -66,6 +66,7 @@ bool ReadFile(const std::string& path, std::string& data) {
   return !in.bad();
 }
 
+// Its own ASCII folding: outside code links nothing of the server's.
 char Fold(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool SameNoCase(std::string_view a, std::string_view b) {

@@ -67,6 +67,7 @@ void PutText(uint8_t* field, size_t width, const std::string& text) {
   std::memcpy(field + 1, text.data(), n);
 }
 
+// Its own ASCII folding: outside code links nothing of the server's.
 bool SameName(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {

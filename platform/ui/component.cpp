@@ -30,9 +30,6 @@ Observers& TheObservers() {
   return *observers;
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
 const Font& DefaultFont() {
   static const Font font;
   return font;
@@ -51,31 +48,6 @@ Color ColorToRGB(Color color) {
     case 18: return clBlack;   // button text
   }
   return clGray;
-}
-
-int CompareText(std::string_view a, std::string_view b) {
-  size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char x = static_cast<unsigned char>(Lower(a[i]));
-    unsigned char y = static_cast<unsigned char>(Lower(b[i]));
-    if (x != y) return x < y ? -1 : 1;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
-
-bool SameText(std::string_view a, std::string_view b) { return a.size() == b.size() && CompareText(a, b) == 0; }
-
-std::string UpperCase(std::string_view text) {
-  std::string s(text);
-  std::transform(s.begin(), s.end(), s.begin(), Upper);
-  return s;
-}
-
-std::string LowerCase(std::string_view text) {
-  std::string s(text);
-  std::transform(s.begin(), s.end(), s.begin(), Lower);
-  return s;
 }
 
 int AddChangeObserver(ChangeObserver observer) {

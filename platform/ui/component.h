@@ -21,6 +21,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ascii.h"
+
 namespace platform::ui {
 
 class Control;
@@ -78,12 +80,10 @@ struct Font {
   bool operator==(const Font&) const = default;
 };
 
-// ASCII case folding (to lower case, so "_" sorts before letters):
-// negative, 0 or positive like strcmp.
-int CompareText(std::string_view a, std::string_view b);
-bool SameText(std::string_view a, std::string_view b);
-std::string UpperCase(std::string_view text);
-std::string LowerCase(std::string_view text);
+using ascii::CompareText;
+using ascii::LowerCase;
+using ascii::SameText;
+using ascii::UpperCase;
 
 // ---------------------------------------------------------------------------
 // Change notification: the hook for a renderer (and for tests).

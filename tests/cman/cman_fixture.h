@@ -11,31 +11,18 @@
 #include <sstream>
 #include <string>
 
+#include "platform/dbtables.h"
 #include "tests/bbs/bbs_fixture.h"
+#include "tests/support/security_tables.h"
 
 namespace cmantest {
 
-inline std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-// Runs the schema script in dir, as the README tells an administrator to.
+// The security tables in dir, with a group and an account in them.
 inline void MakeTables(const std::string& dir) {
-  std::filesystem::create_directories(dir);
-  auto saved = std::filesystem::current_path();
-  std::filesystem::current_path(dir);
-  sqlite3* db = nullptr;
-  sqlite3_open(":memory:", &db);
-  std::string script = ReadText(HALV_SCHEMA_SCRIPT);
-  std::string sql = script +
-                    "INSERT OR REPLACE INTO GROUPS VALUES ('STAFF','Staff');"
-                    "INSERT OR REPLACE INTO USERS VALUES ('ANN','Ann',0,CAST('' AS BLOB));";
-  sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
-  sqlite3_close(db);
-  std::filesystem::current_path(saved);
+  CreateSecurityTables(dir);
+  platform::ExecuteSql(dir + "/GROUPS.db", "INSERT OR REPLACE INTO GROUPS VALUES ('STAFF','Staff');", false);
+  platform::ExecuteSql(dir + "/USERS.db", "INSERT OR REPLACE INTO USERS VALUES ('ANN','Ann',0,CAST('' AS BLOB));",
+                       false);
 }
 
 // The ACCESS rows as "MODULE RESOURCE ACTION ENFORCE GROUPS USERS", the

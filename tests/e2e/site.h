@@ -26,6 +26,9 @@
 #include "foundation/security.h"
 #include "foundation/securitystore.h"
 #include "platform/dbtables.h"
+#include "tests/support/free_port.h"
+#include "tests/support/program_dir.h"
+#include "tests/support/security_tables.h"
 
 namespace e2e {
 
@@ -35,59 +38,11 @@ inline constexpr char kStamp[] = "[09/Dec/2026:10:00:00]";
 
 inline constexpr char kServerLine[] = "Server: Halvorine/2.41\r\n";
 
-inline int FreePort() {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(s);
-  return ntohs(a.sin_port);
-}
-
-inline std::string Upper(std::string s) {
-  UpcaseShortString(s);
-  return s;
-}
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& text) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
-
-// "user:password" in Base64, as a client sends Basic credentials.
-inline std::string Base64(const std::string& text) {
-  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  std::size_t i = 0;
-  for (; i + 2 < text.size(); i += 3) {
-    uint32_t v = (uint8_t(text[i]) << 16) | (uint8_t(text[i + 1]) << 8) | uint8_t(text[i + 2]);
-    for (int k = 3; k >= 0; --k) out += kAlphabet[(v >> (6 * k)) & 63];
-  }
-  if (i + 1 == text.size()) {
-    uint32_t v = uint8_t(text[i]) << 16;
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += "==";
-  } else if (i + 2 == text.size()) {
-    uint32_t v = (uint8_t(text[i]) << 16) | (uint8_t(text[i + 1]) << 8);
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += kAlphabet[(v >> 6) & 63];
-    out += '=';
-  }
-  return out;
-}
+using testsupport::Base64;
+using testsupport::FreePort;
+using testsupport::ReadFile;
+using testsupport::Upper;
+using testsupport::WriteFile;
 
 inline std::string AuthLine(const std::string& user, const std::string& password) {
   return "Authorization: Basic " + Base64(user + ":" + password) + "\r\n";
@@ -233,17 +188,12 @@ class Site : public ::testing::Test {
     platform::ExecuteSql(prog_ + "Data/" + table + ".db", sql, false);
   }
   void AddUser(const std::string& login, const std::string& password, const std::string& groups) {
-    auto hash = static_cast<int32_t>(PasswordHash(Upper(password)));
-    std::string blob = groups.empty() ? "CAST('' AS BLOB)" : "CAST('" + groups + "' || char(13) AS BLOB)";
-    Sql("USERS", "INSERT INTO USERS VALUES ('" + Upper(login) + "', '" + login + "', " + std::to_string(hash) +
-                     ", " + blob + ");");
+    Sql("USERS", testsupport::UserInsert(login, password, groups));
   }
   // A rule of module SERVER, action GET, for a directory (with its "/").
   void AddRule(const std::string& dir, const std::string& enforce, const std::string& groups = "",
                const std::string& ipaction = "I") {
-    std::string blob = groups.empty() ? "CAST('' AS BLOB)" : "CAST('" + groups + "' || char(13) AS BLOB)";
-    Sql("ACCESS", "INSERT INTO ACCESS VALUES ('SERVER', '" + Upper(dir) + "', 'GET', '" + ipaction + "', '" +
-                      enforce + "', " + blob + ", CAST('' AS BLOB), CAST('' AS BLOB));");
+    Sql("ACCESS", testsupport::RuleInsert(dir, enforce, groups, ipaction));
   }
 
   void WriteIni() {

@@ -8,6 +8,7 @@
 
 #include "foundation/securitystore.h"
 #include "tests/foundation/testdirs.h"
+#include "tests/support/security_tables.h"
 
 using platform::Table;
 using List = std::vector<std::string>;

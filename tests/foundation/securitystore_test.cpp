@@ -12,6 +12,7 @@
 
 #include "tests/foundation/childprocess.h"
 #include "tests/foundation/testdirs.h"
+#include "tests/support/security_tables.h"
 
 using platform::BlobReader;
 using platform::DbError;
@@ -324,7 +325,8 @@ TEST_F(SecurityStoreTest, ReadsANameListFromATableField) {
   EXPECT_EQ(list, (List{"Staff", "Admins"}));
 }
 
-// The script in foundation/ makes the same tables as CreateSecurityTables.
+// The script run in the data directory, as an administrator does, makes the
+// same tables as CreateSecurityTables, which points it at another directory.
 TEST_F(SecurityStoreTest, SchemaScriptMakesTheSameTables) {
   std::string scripted = MakeDir("Scripted");
   int rc = RunInChild([&] {

@@ -35,59 +35,20 @@
 #include "foundation/security.h"
 #include "foundation/securitystore.h"
 #include "platform/dbtables.h"
+#include "tests/support/free_port.h"
+#include "tests/support/program_dir.h"
+#include "tests/support/security_tables.h"
 
 namespace korridan_test {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-inline int FreePort() {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(s);
-  return ntohs(a.sin_port);
-}
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& text) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
-
-inline std::string Upper(std::string s) {
-  UpcaseShortString(s);
-  return s;
-}
-
-inline std::string Base64(const std::string& text) {
-  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  uint32_t bits = 0;
-  int count = 0;
-  for (unsigned char ch : text) {
-    bits = bits << 8 | ch;
-    count += 8;
-    while (count >= 6) {
-      count -= 6;
-      out += kAlphabet[(bits >> count) & 63];
-    }
-  }
-  if (count > 0) out += kAlphabet[(bits << (6 - count)) & 63];
-  while (out.size() % 4) out += '=';
-  return out;
-}
+using testsupport::Base64;
+using testsupport::FreePort;
+using testsupport::ReadFile;
+using testsupport::Upper;
+using testsupport::WriteFile;
 
 // A client connection over loopback.
 class Client {
@@ -165,9 +126,7 @@ class KorridanSite : public ::testing::Test {
     WriteFile(prog_ + "MIME.INI", "[MimeTypes]\r\nhtml=text/html\r\ntxt=text/plain\r\n");
     CreateSecurityTables(prog_ + "Data");
     Sql("GROUPS", "INSERT INTO GROUPS VALUES ('STAFF', 'Staff');");
-    auto hash = static_cast<int32_t>(PasswordHash(Upper("secret")));
-    Sql("USERS", "INSERT INTO USERS VALUES ('ANN', 'ann', " + std::to_string(hash) +
-                     ", CAST('Staff' || char(13) AS BLOB));");
+    Sql("USERS", testsupport::UserInsert("ann", "secret", "Staff"));
     Rule(home_, "N", "");
     Rule(home_ + "private/", "Y", "Staff");
 
@@ -199,9 +158,7 @@ class KorridanSite : public ::testing::Test {
     platform::ExecuteSql(prog_ + "Data/" + table + ".db", sql, false);
   }
   void Rule(const std::string& dir, const std::string& enforce, const std::string& groups) {
-    std::string blob = groups.empty() ? "CAST('' AS BLOB)" : "CAST('" + groups + "' || char(13) AS BLOB)";
-    Sql("ACCESS", "INSERT INTO ACCESS VALUES ('SERVER', '" + Upper(dir) + "', 'GET', 'I', '" + enforce + "', " +
-                      blob + ", CAST('' AS BLOB), CAST('' AS BLOB));");
+    Sql("ACCESS", testsupport::RuleInsert(dir, enforce, groups, "I"));
   }
 
   void WriteIni() {
@@ -310,6 +267,18 @@ class KorridanSite : public ::testing::Test {
   void Command(const std::string& line) {
     std::string text = line + "\n";
     ASSERT_EQ(::write(stdin_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+
+  enum class StopChoice { Finish, Abort, No };
+  // Opens the Stop Server dialog from the main menu and answers it: Finish
+  // lets the active connections end, Abort (preselected) closes them, No
+  // keeps the server running. The line at which the dialog closed, or -1.
+  int AnswerStopDialog(StopChoice choice, size_t from) {
+    Command("menu ServerStatusMenu");
+    if (WaitForLine("@ modal StopServerForm", from) < 0) return -1;
+    if (choice == StopChoice::Finish) Command("click StopServerForm.RadioButton1");
+    Command(choice == StopChoice::No ? "click StopServerForm.NoButton" : "click StopServerForm.YesButton");
+    return WaitForLine("@ modal-end StopServerForm", from);
   }
   void Signal(int sig) { ::kill(pid_, sig); }
   void HoldOutput(bool hold) { hold_output_ = hold; }

@@ -377,11 +377,7 @@ TEST_F(Korridan, GracefulStopLetsTheActiveConnectionFinish) {
   c.Send("GET / HTTP/1.0\r\n");
   ASSERT_GE(WaitForEnding("] FD_READ"), 0);
   size_t from = LineCount();
-  Command("menu ServerStatusMenu");
-  ASSERT_GE(WaitForLine("@ modal StopServerForm", from), 0);
-  Command("click StopServerForm.RadioButton1");
-  Command("click StopServerForm.YesButton");
-  int closed = WaitForLine("@ modal-end StopServerForm", from);
+  int closed = AnswerStopDialog(StopChoice::Finish, from);
   ASSERT_GE(closed, 0);
   // The listener is closed at once; the active connection is still served.
   auto until = std::chrono::steady_clock::now() + 10s;
@@ -413,10 +409,8 @@ TEST_F(Korridan, AbortingStopClosesTheActiveConnection) {
   c.Send("GET / HTTP/1.0\r\n");
   ASSERT_GE(WaitForEnding("] FD_READ"), 0);
   size_t from = LineCount();
-  Command("menu ServerStatusMenu");
-  ASSERT_GE(WaitForLine("@ modal StopServerForm", from), 0);
   // Abort is the preselected choice.
-  Command("click StopServerForm.YesButton");
+  ASSERT_GE(AnswerStopDialog(StopChoice::Abort, from), 0);
   int stopped = WaitForLine("@ caption Halvorine (Stopped)", from);
   ASSERT_GE(stopped, 0);
   bool timed_out = true;
@@ -431,10 +425,7 @@ TEST_F(Korridan, NoKeepsTheServerRunning) {
   Start();
   int running = WaitRunning();
   ASSERT_GE(running, 0) << Stderr();
-  Command("menu ServerStatusMenu");
-  ASSERT_GE(WaitForLine("@ modal StopServerForm", running), 0);
-  Command("click StopServerForm.NoButton");
-  int closed = WaitForLine("@ modal-end StopServerForm", running);
+  int closed = AnswerStopDialog(StopChoice::No, running);
   ASSERT_GE(closed, 0);
   EXPECT_TRUE(Get("/").starts_with(kOkStart));
   EXPECT_EQ(WaitForLine("@ caption Halvorine (Stopped)", closed, 200ms), -1);
@@ -461,11 +452,7 @@ TEST_F(Korridan, ExitDuringAGracefulStopAbortsItAndEndsOnce) {
   c.Send("GET / HTTP/1.0\r\n");
   ASSERT_GE(WaitForEnding("] FD_READ"), 0);
   size_t from = LineCount();
-  Command("menu ServerStatusMenu");
-  ASSERT_GE(WaitForLine("@ modal StopServerForm", from), 0);
-  Command("click StopServerForm.RadioButton1");
-  Command("click StopServerForm.YesButton");
-  ASSERT_GE(WaitForLine("@ modal-end StopServerForm", from), 0);
+  ASSERT_GE(AnswerStopDialog(StopChoice::Finish, from), 0);
   // The stop waits for the client; the exit does not.
   Signal(SIGTERM);
   ASSERT_EQ(WaitExit(60s), 0) << Stderr();
@@ -555,9 +542,7 @@ TEST_F(Korridan, CycleMessageFromAnotherProcessWhileRunningAndWhileStopped) {
   // Stopped, the log written since is cycled all the same.
   EXPECT_TRUE(Get("/").starts_with(kOkStart));
   size_t from = LineCount();
-  Command("menu ServerStatusMenu");
-  ASSERT_GE(WaitForLine("@ modal StopServerForm", from), 0);
-  Command("click StopServerForm.YesButton");
+  ASSERT_GE(AnswerStopDialog(StopChoice::Abort, from), 0);
   ASSERT_GE(WaitForLine("@ caption Halvorine (Stopped)", from), 0);
   // Dated names carry the time to the second; a second cycle within the
   // same second gets a suffix instead of replacing the first.

@@ -16,20 +16,11 @@
 
 #include "platform/msgloop.h"
 #include "server/wsock.h"
+#include "tests/support/free_port.h"
 
 namespace echo {
 
-inline int FreePort() {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(s);
-  return ntohs(a.sin_port);
-}
+using testsupport::FreePort;
 
 // Dispatches messages until done() or the timeout; true when done.
 inline bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 5000) {

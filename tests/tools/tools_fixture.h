@@ -16,6 +16,7 @@
 #include "platform/msgloop.h"
 #include "platform/ui/automation.h"
 #include "tests/foundation/testdirs.h"
+#include "tests/support/security_tables.h"
 #include "tools/nipfrm.h"
 #include "tools/progress.h"
 
