@@ -470,7 +470,8 @@ class Renderer {
     since_sync_.restart();
   }
 
-  void Walk(Control& c, QWidget* parent_inner, const std::unordered_set<uint64_t>& dirty, bool all) {
+  // True when the control's widget was put into its parent just now.
+  bool Walk(Control& c, QWidget* parent_inner, const std::unordered_set<uint64_t>& dirty, bool all) {
     auto it = mirrors_.find(c.Id());
     bool fresh = false;
     if (it == mirrors_.end()) {
@@ -478,16 +479,38 @@ class Renderer {
       fresh = true;
     }
     Mirror& m = it->second;
-    if (!m.widget) return;
+    if (!m.widget) return false;
     uint64_t parent_id = c.Parent() ? c.Parent()->Id() : 0;
+    bool placed = false;
     if (parent_inner && (m.widget->parentWidget() != parent_inner || m.parent_id != parent_id)) {
       m.widget->setParent(parent_inner);
       fresh = true;
+      placed = true;
     }
     m.parent_id = parent_id;
     if (fresh || all || dirty.count(c.Id())) Apply(c, m);
     QWidget* inner = m.inner ? m.inner.data() : m.widget.data();
-    for (Control* child : c.Controls()) Walk(*child, inner, dirty, all);
+    bool restack = false;
+    for (Control* child : c.Controls()) restack = Walk(*child, inner, dirty, all) || restack;
+    if (restack) Restack(c);
+    return placed;
+  }
+
+  // Drawn controls (labels, images, paint boxes, speed buttons) lie beneath
+  // their windowed siblings, whatever the order they were made in; each
+  // group keeps its own order.
+  void Restack(Control& c) {
+    for (Control* child : c.Controls()) {
+      auto it = mirrors_.find(child->Id());
+      if (it == mirrors_.end() || !it->second.widget) continue;
+      switch (it->second.kind) {
+        case Kind::Label:
+        case Kind::Image:
+        case Kind::PaintBox:
+        case Kind::SpeedButton: break;
+        default: it->second.widget->raise();
+      }
+    }
   }
 
   Mirror Create(Control& c) {

@@ -370,5 +370,36 @@ TEST_F(FrontEnd, AFormOfItsOwnShowsItsControlsAndDrawingAndTakesInput) {
   EXPECT_TRUE(WaitGone(id));
 }
 
+// A paint box filling its form, made after an edit, lies beneath the edit.
+TEST_F(FrontEnd, APaintBoxMadeLastStaysBeneathTheWindowedControls) {
+  namespace ui = platform::ui;
+  ui::Form form(nullptr, "Stack");
+  form.SetCaption("Stack Form");
+  form.SetBorderStyle(ui::BorderStyle::Dialog);
+  form.SetClientSize(200, 100);
+  auto* edit = new ui::Edit(&form, &form, "Edit");
+  edit->SetBounds(10, 10, 120, 24);
+  auto* box = new ui::PaintBox(&form, &form, "Box");
+  box->SetAlign(ui::Align::Client);
+  box->OnPaint = [](ui::Component& sender) {
+    ui::Canvas& c = static_cast<ui::PaintBox&>(sender).GetCanvas();
+    c.brush.color = ui::clRed;
+    c.FillRect({0, 0, 200, 100});
+  };
+  form.FinishCreate();
+  form.Show();
+
+  std::string id = WaitWindow("^Stack Form$", Pump);
+  ASSERT_FALSE(id.empty());
+  for (int i = 0; i < 5; ++i) Pump();
+  std::string shot = ::testing::TempDir() + "stack.png";
+  ShotColours(id, shot);
+  EXPECT_EQ(Pixel(shot, 150, 70), "255,0,0");   // the box beside the edit
+  EXPECT_NE(Pixel(shot, 10 + 60, 10 + 12), "255,0,0");  // the edit over it
+  form.Hide();
+  Pump();
+  EXPECT_TRUE(WaitGone(id));
+}
+
 }  // namespace
 }  // namespace korridan_test
