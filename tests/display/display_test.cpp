@@ -240,6 +240,44 @@ TEST_F(DisplaySite, AboutBoxOpensFromTheMenuAndClosesWithItsButton) {
   EXPECT_TRUE(WaitName(main, "Halvorine (0)"));
 }
 
+TEST_F(DisplaySite, SettingsDialogOpensFromTheMenuAndClosesWithItsButton) {
+  std::string main = MainWindow();
+  ASSERT_FALSE(main.empty()) << Stderr();
+  Keys("alt+s p");  // Server, Properties...
+  std::string settings = WaitWindow("^Settings$");
+  ASSERT_FALSE(settings.empty());
+  Size size = WindowSize(settings);
+  EXPECT_EQ(size.width, 418);
+  EXPECT_EQ(size.height, 294);
+  EXPECT_GT(ShotColours(settings, "settings"), 16);
+  ClickAt(settings, 326 + 37, 258 + 12);  // OK
+  EXPECT_TRUE(WaitGone(settings));
+  EXPECT_TRUE(WaitName(main, "Halvorine (0)"));
+  EXPECT_NE(Get("/index.html").find(" 200 "), std::string::npos);
+}
+
+TEST_F(DisplaySite, StatsTabShowsTheGraphInPlaceOfTheLog) {
+  std::string main = MainWindow();
+  ASSERT_FALSE(main.empty()) << Stderr();
+  EXPECT_NE(Get("/index.html").find(" 200 "), std::string::npos);
+  // Left of where the plot would be: the log's white memo, then the
+  // graph's face beside its white plot.
+  const std::string shot = root_ + "/stats.png";
+  XDisplay::ShotColours(main, shot);
+  ASSERT_EQ(Pixel(shot, 10, 150), "255,255,255");
+  Size size = WindowSize(main);
+  ClickAt(main, 272, size.height - 10);  // the fourth tab of the bar below: Stats
+  auto until = std::chrono::steady_clock::now() + 20s;
+  while (std::chrono::steady_clock::now() < until && Pixel(shot, 10, 150) == "255,255,255") {
+    Idle();
+    XDisplay::ShotColours(main, shot);
+  }
+  EXPECT_EQ(Pixel(shot, 10, 150), "192,192,192");
+  EXPECT_EQ(Pixel(shot, 200, 150), "255,255,255");
+  EXPECT_GT(XDisplay::ShotColours(main, shot), 16);  // the choices and the date labels
+  EXPECT_TRUE(WaitName(main, "Halvorine (0)"));
+}
+
 TEST_F(DisplaySite, ExitMenuEndsTheProgramAndSavesItsState) {
   std::string main = MainWindow();
   ASSERT_FALSE(main.empty()) << Stderr();
