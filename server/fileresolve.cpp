@@ -14,6 +14,20 @@ namespace {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
+// Calls visit with each segment between separators, in order (empty ones
+// too), until it returns true; true when one did.
+template <class Visit>
+bool AnySegment(std::string_view url, Visit visit) {
+  std::size_t start = 0;
+  while (start <= url.size()) {
+    std::size_t end = start;
+    while (end < url.size() && !IsSeparator(url[end])) ++end;
+    if (visit(url.substr(start, end - start))) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
 using platform::ascii::UpperCase;
 
 bool IsDirectoryPath(const std::string& path) { return platform::IsDirectory(platform::NormalizePath(path)); }
@@ -42,28 +56,19 @@ bool UrlIsUnsafe(std::string_view url) {
     auto b = static_cast<unsigned char>(c);
     if (b < 0x20 || b == 0x7F) return true;
   }
-  std::size_t start = 0;
-  while (start <= url.size()) {
-    std::size_t end = start;
-    while (end < url.size() && !IsSeparator(url[end])) ++end;
-    if (url.substr(start, end - start) == "..") return true;
-    start = end + 1;
-  }
-  return false;
+  return AnySegment(url, [](std::string_view segment) { return segment == ".."; });
 }
 
 bool UrlNeedsLogin(std::string_view url) {
   // The first segment the file system will see: empty and "." segments
   // name no directory of their own.
-  std::size_t start = 0;
-  while (start < url.size()) {
-    std::size_t end = start;
-    while (end < url.size() && !IsSeparator(url[end])) ++end;
-    std::string_view segment = url.substr(start, end - start);
-    if (!segment.empty() && segment != ".") return segment.front() == '&';
-    start = end + 1;
-  }
-  return false;
+  bool needs = false;
+  AnySegment(url, [&needs](std::string_view segment) {
+    if (segment.empty() || segment == ".") return false;
+    needs = segment.front() == '&';
+    return true;
+  });
+  return needs;
 }
 
 bool ResolveAlias(int32_t /*slot*/, ShortString& rest, std::string& dir) {
