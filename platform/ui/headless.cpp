@@ -193,10 +193,9 @@ bool SetControl(Control& control, const std::string& value) {
     return true;
   }
   if (auto* grid = dynamic_cast<StringGrid*>(&control)) {
-    char* end = nullptr;
-    long row = std::strtol(value.c_str(), &end, 10);
-    if (value.empty() || *end || row < 0 || row >= grid->RowCount()) return false;
-    PostSelectCell(*grid, grid->FixedCols(), static_cast<int>(row));
+    std::vector<int> row;
+    if (!Numbers(value, row) || row.size() != 1 || row[0] < 0 || row[0] >= grid->RowCount()) return false;
+    PostSelectCell(*grid, grid->FixedCols(), row[0]);
     return true;
   }
   return false;
