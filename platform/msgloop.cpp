@@ -33,6 +33,11 @@ constexpr UINT kHeldLast = WM_USER + 9;   // are held back by nested loops
 constexpr uint32_t kMinTimerMs = 10;
 constexpr uint32_t kMaxTimerMs = 0x7FFFFFFF;
 constexpr uint32_t kHandlesPerPid = 1024;
+// A taker collects ready descriptors only when the queue holds nothing for
+// it, or after this many takes since the last collection, so that a stream
+// of posts never keeps the descriptors waiting.
+constexpr uint32_t kTakesPerCollection = 32;
+constexpr auto kPumpCollectionAge = std::chrono::milliseconds(1);
 
 // What a taker wants: a window (0 any), an identifier range (0..0 any), and
 // whether the held-back range stays queued.
@@ -53,11 +58,9 @@ struct Filter {
 };
 
 struct LastLook {
-  uint64_t pass = 0;  // the handler pass it ran in (0: none)
   HWND hwnd = 0;
   UINT min = 0;
   UINT max = 0;
-  bool found = true;
 };
 
 struct TimerEntry {
@@ -100,11 +103,14 @@ struct Loop {
   std::vector<std::function<void(HWND)>> destroy_hooks;
   std::function<void(int)> waiter;
   LastLook last_look;  // PeekMessage's last call
+  uint32_t takes = 0;  // messages taken since the last collection
+  Clock::time_point collected{};  // when the last collection began
   std::vector<std::pair<int, std::function<void()>>> before_wait;
   int before_wait_ids = 0;
 
   std::atomic<int> held_depth{0};
   int wake_fd = -1;
+  std::atomic<bool> wake_pending{false};  // the wake-up counter may be nonzero
   int epoll_fd = -1;
   // The thread that last took messages. Its own posts need no wake-up: it
   // is running, and it looks at the queue before it waits again.
@@ -163,6 +169,7 @@ Loop& L() {
 }
 
 void Wake(Loop& l) {
+  l.wake_pending.store(true, std::memory_order_release);
   uint64_t one = 1;
   ssize_t r;
   do {
@@ -172,6 +179,7 @@ void Wake(Loop& l) {
 }
 
 void DrainWake(Loop& l) {
+  l.wake_pending.store(false, std::memory_order_relaxed);
   uint64_t count;
   while (::read(l.wake_fd, &count, sizeof count) > 0) {
   }
@@ -236,6 +244,8 @@ void SyncInterest(Loop& l) {
 // close and reuse another descriptor.
 void Collect(Loop& l, int timeout_ms) {
   SyncInterest(l);
+  l.takes = 0;
+  l.collected = Clock::now();
   constexpr int kBatch = 256;
   epoll_event events[kBatch];
   std::vector<epoll_event> ready;
@@ -328,7 +338,10 @@ bool Take(MSG& msg, const Filter& f, bool remove) {
     for (auto it = l.queue.begin(); it != l.queue.end(); ++it) {
       if (!f.Matches(it->hwnd, it->message)) continue;
       msg = *it;
-      if (remove) l.queue.erase(it);
+      if (remove) {
+        l.queue.erase(it);
+        ++l.takes;
+      }
       return true;
     }
   }
@@ -376,10 +389,22 @@ int MsUntilNextTimer(const Filter& f) {
   return static_cast<int>(wait);
 }
 
+// A post from another thread taken without a collection leaves the wake-up
+// counter set; it is cleared so that the wait descriptor tells only of what
+// is still to come.
+void TakenWithoutCollecting(Loop& l) {
+  if (l.wake_pending.load(std::memory_order_acquire)) DrainWake(l);
+}
+
 // Blocks until a message the filter takes is there, and removes it.
 void Wait(MSG& msg, const Filter& f) {
   Loop& l = L();
   l.pumper.store(std::this_thread::get_id(), std::memory_order_relaxed);
+  if (l.takes >= kTakesPerCollection) Collect(l, 0);
+  if (Take(msg, f, true)) {
+    TakenWithoutCollecting(l);
+    return;
+  }
   Collect(l, 0);
   while (!Take(msg, f, true)) Block(l, MsUntilNextTimer(f));
 }
@@ -453,16 +478,22 @@ bool GetMessage(MSG& msg) {
 bool PeekMessage(MSG& msg, HWND hwnd, UINT min, UINT max, UINT removeFlag) {
   Loop& l = L();
   l.pumper.store(std::this_thread::get_id(), std::memory_order_relaxed);
-  // A handler that pumps one range after another, the first look finding
-  // nothing, collects once for both: nothing ran in between. The same look
-  // asked again (after a pause, say) collects again.
   const Filter f{hwnd, min, max, false};
   const uint64_t pass = DispatchPass();
   const LastLook& last = l.last_look;
-  if (pass == 0 || pass != last.pass || last.found || (last.hwnd == hwnd && last.min == min && last.max == max))
+  const bool remove = (removeFlag & PM_REMOVE) != 0;
+  if (l.takes >= kTakesPerCollection) Collect(l, 0);
+  bool found = Take(msg, f, remove);
+  if (found) TakenWithoutCollecting(l);
+  // Inside a handler, a look that finds nothing collects only when the last
+  // collection is a while old or the same look is asked again (a loop that
+  // peeks and sleeps): the handler's own pumps then cost nothing.
+  if (!found && (pass == 0 || (last.hwnd == hwnd && last.min == min && last.max == max) ||
+                 Clock::now() - l.collected > kPumpCollectionAge)) {
     Collect(l, 0);
-  const bool found = Take(msg, f, (removeFlag & PM_REMOVE) != 0);
-  l.last_look = LastLook{pass, hwnd, min, max, found};
+    found = Take(msg, f, remove);
+  }
+  l.last_look = LastLook{hwnd, min, max};
   if (found) return true;
   // Nothing at all to do: the caller waits its own way next.
   if (hwnd == 0 && min == 0 && max == 0) BeforeWait(l);

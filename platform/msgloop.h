@@ -13,10 +13,13 @@
 // Order in which messages are taken: posted messages first, oldest first;
 // then the quit request of PostQuitMessage, once nothing posted matches;
 // then WM_TIMER for a due timer, at most one pending per timer however many
-// intervals went by. Each GetMessage and PeekMessage first collects the ready
-// watched descriptors without waiting, so a loop that only peeks still sees
-// sockets; a GetMessage that finds nothing then blocks until a descriptor,
-// a post or the next timer is due, and collects again.
+// intervals went by. A GetMessage or PeekMessage that finds nothing for
+// itself in the queue collects the ready watched descriptors without
+// waiting and looks again, so a loop that only peeks still sees sockets (so
+// does every 32nd take, so that posts never keep descriptors waiting); a
+// GetMessage that still finds nothing then blocks until a descriptor, a post
+// or the next timer is due, and collects again. A descriptor's events are
+// posted in the order they happened.
 #pragma once
 
 #include <cstdint>
