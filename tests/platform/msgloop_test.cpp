@@ -685,6 +685,28 @@ TEST_F(MsgLoop, WatchedDescriptorsAreReportedInDescriptorOrder) {
   for (int fd : {a[0], a[1], b[0], b[1]}) close(fd);
 }
 
+TEST_F(MsgLoop, AStreamOfPostsDoesNotKeepAReadyDescriptorWaiting) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  Recorder r;
+  WatchAndPost(fds[0], r.hwnd, WM_USER + 45);
+  MSG m;
+  EXPECT_FALSE(PeekMessage(m, 0, 0, 0, PM_REMOVE));
+  ASSERT_EQ(write(fds[1], "x", 1), 1);
+  // Each message posts the next, so the queue never runs empty.
+  PostMessage(r.hwnd, WM_USER + 46, 0, 0);
+  int taken = 0;
+  for (; taken < 200; ++taken) {
+    ASSERT_TRUE(GetMessage(m));
+    if (m.message == WM_USER + 45) break;
+    PostMessage(r.hwnd, WM_USER + 46, 0, 0);
+  }
+  EXPECT_LT(taken, 40);
+  UnwatchFd(fds[0]);
+  close(fds[0]);
+  close(fds[1]);
+}
+
 TEST_F(MsgLoop, WaitDescriptorIsReadableForAWatchedDescriptorOrAPost) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
