@@ -14,6 +14,7 @@
 #include <unordered_map>
 
 #include "platform/ascii.h"
+#include "platform/changestamp.h"
 #include "platform/files.h"
 #include "platform/msgloop.h"
 
@@ -122,6 +123,7 @@ struct CachedFile {
   std::shared_ptr<const std::vector<Line>> lines;
   uint64_t confirmed_in = 0;  // the handler pass whose stat confirmed it last
   bool settled = false;       // unchanged for a while: a matching stat confirms it
+  uint64_t stamp = 0;         // the change stamp it was read under (0: none)
 };
 
 bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
@@ -145,6 +147,17 @@ std::shared_ptr<const std::vector<Line>> Load(const std::string& path) {
     auto it = cache.find(path);
     if (it != cache.end() && it->second.confirmed_in == pass) return it->second.lines;
   }
+  // With change notices, an unchanged stamp confirms the parsed lines
+  // without a look at the file.
+  const uint64_t stamp = ChangeStamp(path);
+  if (stamp != 0) {
+    std::lock_guard<std::mutex> lock(cache_mutex);
+    auto it = cache.find(path);
+    if (it != cache.end() && it->second.stamp == stamp) {
+      it->second.confirmed_in = pass;
+      return it->second.lines;
+    }
+  }
   // Only a regular file holds settings; a FIFO or device under the name is
   // neither waited for nor read.
   struct stat st{};
@@ -154,6 +167,7 @@ std::shared_ptr<const std::vector<Line>> Load(const std::string& path) {
     auto it = cache.find(path);
     if (it != cache.end() && Matches(it->second, st)) {
       it->second.confirmed_in = pass;
+      it->second.stamp = stamp;
       return it->second.lines;
     }
   }
@@ -177,10 +191,11 @@ std::shared_ptr<const std::vector<Line>> Load(const std::string& path) {
   ::clock_gettime(CLOCK_REALTIME, &now);
   bool settled = now.tv_sec - st.st_mtim.tv_sec > 2 && now.tv_sec - st.st_ctim.tv_sec > 2;
   // A file not yet settled serves only the rest of this handler's reads.
-  if ((settled || pass != 0) && static_cast<off_t>(data.size()) == st.st_size) {
+  // Read under a stamp, it stays good until the stamp moves.
+  if ((settled || pass != 0 || stamp != 0) && static_cast<off_t>(data.size()) == st.st_size) {
     std::lock_guard<std::mutex> lock(cache_mutex);
     if (cache.size() >= kCacheLimit) cache.clear();
-    cache[path] = CachedFile{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, lines, pass, settled};
+    cache[path] = CachedFile{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, lines, pass, settled, stamp};
   }
   return lines;
 }

@@ -12,6 +12,8 @@
 
 namespace {
 
+bool StatOnce(const std::string& path, struct stat& st);
+
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
 // Calls visit with each segment between separators, in order (empty ones
@@ -30,7 +32,10 @@ bool AnySegment(std::string_view url, Visit visit) {
 
 using platform::ascii::UpperCase;
 
-bool IsDirectoryPath(const std::string& path) { return platform::IsDirectory(platform::NormalizePath(path)); }
+bool IsDirectoryPath(const std::string& path) {
+  struct stat st;
+  return StatOnce(platform::NormalizePath(path), st) && S_ISDIR(st.st_mode);
+}
 bool IsFilePath(const std::string& path) { return IsRegularFile(platform::NormalizePath(path)); }
 
 // The upper-cased extension of the last path component, from its last ".";
@@ -88,27 +93,33 @@ bool ResolveAlias(int32_t /*slot*/, ShortString& rest, std::string& dir) {
 }
 
 namespace {
-// The last regular file looked at, and the handler pass that looked.
-struct SeenFile {
+// The last path looked at, what was there, and the handler pass that looked:
+// within one handler a path is looked at once, whatever is asked of it.
+struct SeenPath {
   uint64_t pass = 0;
   std::string path;
+  bool exists = false;
   struct stat st {};
 };
-SeenFile seen_file;
+SeenPath seen_path;
+
+bool StatOnce(const std::string& path, struct stat& st) {
+  const uint64_t pass = platform::DispatchPass();
+  if (pass != 0 && seen_path.pass == pass && seen_path.path == path) {
+    st = seen_path.st;
+    return seen_path.exists;
+  }
+  const bool exists = !path.empty() && ::stat(path.c_str(), &st) == 0;
+  seen_path.pass = pass;
+  seen_path.path = path;
+  seen_path.exists = exists;
+  if (!exists) st = {};
+  seen_path.st = st;
+  return exists;
+}
 }  // namespace
 
-bool RegularFileStat(const std::string& path, struct stat& st) {
-  const uint64_t pass = platform::DispatchPass();
-  if (pass != 0 && seen_file.pass == pass && seen_file.path == path) {
-    st = seen_file.st;
-    return true;
-  }
-  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  seen_file.pass = pass;
-  seen_file.path = path;
-  seen_file.st = st;
-  return true;
-}
+bool RegularFileStat(const std::string& path, struct stat& st) { return StatOnce(path, st) && S_ISREG(st.st_mode); }
 
 bool IsRegularFile(const std::string& path) {
   struct stat st;
