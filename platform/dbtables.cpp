@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -14,10 +15,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "platform/ascii.h"
+#include "platform/changestamp.h"
 #include "platform/registry.h"
 
 // Journal mode: an opened table is switched to the write-ahead log, in which
@@ -36,11 +39,19 @@ namespace {
 
 constexpr int kReadWaitMs = 100;
 constexpr int kWriteWaitMs = 10000;
+constexpr std::size_t kKeyHitsMax = 256;
+
+// Counts the writes this process makes to any table, which its own key
+// searches must see at once (another process's are told by change stamps).
+std::atomic<std::uint64_t> local_writes{0};
 
 // The longer wait for the span of one write.
 class WriteWait {
  public:
-  explicit WriteWait(sqlite3* db) : db_(db) { sqlite3_busy_timeout(db_, kWriteWaitMs); }
+  explicit WriteWait(sqlite3* db) : db_(db) {
+    local_writes.fetch_add(1);
+    sqlite3_busy_timeout(db_, kWriteWaitMs);
+  }
   ~WriteWait() { sqlite3_busy_timeout(db_, kReadWaitMs); }
   WriteWait(const WriteWait&) = delete;
   WriteWait& operator=(const WriteWait&) = delete;
@@ -280,6 +291,17 @@ struct Table::Impl {
   Mode mode = Mode::kBrowse;
   std::vector<bool> changed;
 
+  // Answers of key searches, good while the file's change stamp and the
+  // process's writes stay as they were when they were found.
+  struct KeyHit {
+    bool found = false;
+    std::int64_t rowid = 0;
+    std::vector<Value> row;
+  };
+  std::unordered_map<std::string, KeyHit> key_hits;
+  std::uint64_t hits_stamp = 0;
+  std::uint64_t hits_writes = 0;
+
   [[noreturn]] void Fail(const std::string& message) const { throw DbError(name + ": " + message); }
   [[noreturn]] void FailEngine() const { Fail(db ? sqlite3_errmsg(db) : "engine error"); }
 
@@ -403,6 +425,7 @@ struct Table::Impl {
     row.clear();
     changed.clear();
     walk.clear();
+    key_hits.clear();
     has_row = false;
     eof = true;
     mode = Mode::kBrowse;
@@ -506,19 +529,49 @@ bool Table::FindKey(std::initializer_list<std::string_view> values) {
     m.Fail("The key has " + std::to_string(m.key.size()) + " fields; " + std::to_string(values.size()) +
            " values were given");
   m.LeaveEditing(*this);
+  // Outside a transaction a search is answered from the earlier answer while
+  // nothing has changed the file since.
+  std::string hit_key;
+  const std::uint64_t stamp = sqlite3_get_autocommit(m.db) ? ChangeStamp(m.file) : 0;
+  if (stamp != 0) {
+    const std::uint64_t writes = local_writes.load();
+    if (stamp != m.hits_stamp || writes != m.hits_writes) {
+      m.key_hits.clear();
+      m.hits_stamp = stamp;
+      m.hits_writes = writes;
+    }
+    for (std::string_view v : values) hit_key.append(std::to_string(v.size())).append(1, ':').append(v);
+    auto hit = m.key_hits.find(hit_key);
+    if (hit != m.key_hits.end()) {
+      if (!hit->second.found) {
+        m.has_row = false;
+        return false;
+      }
+      m.rowid = hit->second.rowid;
+      m.row = hit->second.row;
+      m.has_row = true;
+      m.eof = false;
+      return true;
+    }
+  }
   sqlite3_stmt* s = m.find.get();
   ResetOnExit reset(s);
   int i = 1;
   for (std::string_view v : values) sqlite3_bind_text(s, i++, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
   int rc = sqlite3_step(s);
-  if (rc == SQLITE_ROW) {
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) m.FailEngine();
+  const bool found = rc == SQLITE_ROW;
+  if (found) {
     m.TakeRow(s);
     m.eof = false;
-    return true;
+  } else {
+    m.has_row = false;
   }
-  if (rc != SQLITE_DONE) m.FailEngine();
-  m.has_row = false;
-  return false;
+  if (stamp != 0) {
+    if (m.key_hits.size() >= kKeyHitsMax) m.key_hits.clear();
+    m.key_hits.emplace(std::move(hit_key), Impl::KeyHit{found, m.rowid, found ? m.row : std::vector<Value>{}});
+  }
+  return found;
 }
 
 void Table::First() {
@@ -753,6 +806,7 @@ void Table::Commit() {
   m.CheckOpen();
   if (!InTransaction()) m.Fail("No transaction is open");
   m.LeaveEditing(*this);
+  local_writes.fetch_add(1);
   if (sqlite3_exec(m.db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) m.FailEngine();
 }
 
@@ -761,6 +815,7 @@ void Table::Rollback() noexcept {
   if (!m.db) return;
   m.mode = Impl::Mode::kBrowse;
   m.changed.assign(m.columns.size(), false);
+  local_writes.fetch_add(1);
   if (!sqlite3_get_autocommit(m.db)) sqlite3_exec(m.db, "ROLLBACK", nullptr, nullptr, nullptr);
   try {
     if (m.has_row && !m.LoadRow(m.rowid)) m.has_row = false;  // back to the stored values

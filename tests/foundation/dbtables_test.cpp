@@ -10,10 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/msgloop.h"
 #include "tests/foundation/childprocess.h"
 #include "tests/foundation/testdirs.h"
 
 using platform::DbError;
+using platform::HWND;
 using platform::Table;
 
 namespace {
@@ -477,6 +479,42 @@ TEST_F(DbTablesTest, RulePostedByAnotherProcessIsSeenAtTheNextLookup) {
   ASSERT_EQ(rc, 0);
   ASSERT_TRUE(server.FindKey({"SERVER", "/WEB/", "GET"}));
   EXPECT_EQ(server.AsString("ENFORCE"), "Y");
+}
+
+TEST_F(DbTablesTest, KeySearchesInHandlersSeeOwnWritesAtOnceAndOthersAtTheNextHandler) {
+  MakeRules();
+  Table server, editor;
+  OpenTable(server, "ACCESS");
+  OpenTable(editor, "ACCESS");
+  std::vector<std::string> seen;
+  auto look = [&] { seen.push_back(server.FindKey({"SERVER", "/WEB/", "GET"}) ? server.AsString("ENFORCE") : "-"); };
+  HWND h = platform::CreateWindowHandle([&](const platform::MSG& m) {
+    look();
+    if (m.message != platform::WM_USER) return;
+    // This process's own write, through another table object.
+    editor.Insert();
+    editor.SetString("MODULE", "SERVER");
+    editor.SetString("RESOURCE", "/WEB/");
+    editor.SetString("ACTION", "GET");
+    editor.SetString("ENFORCE", "N");
+    editor.Post();
+    look();
+    // Another process's, told from the next handler on.
+    ASSERT_EQ(RunInChild([this] {
+                Table other;
+                OpenTable(other, "ACCESS");
+                if (!other.FindKey({"SERVER", "/WEB/", "GET"})) return false;
+                other.Edit();
+                other.SetString("ENFORCE", "Y");
+                other.Post();
+                return true;
+              }),
+              0);
+  });
+  platform::DispatchMessage(platform::MSG{h, platform::WM_USER, 0, 0});
+  platform::DispatchMessage(platform::MSG{h, platform::WM_USER + 1, 0, 0});
+  platform::DestroyWindowHandle(h);
+  EXPECT_EQ(seen, (std::vector<std::string>{"-", "N", "Y"}));
 }
 
 TEST_F(DbTablesTest, WritersAndReadersInSeveralProcessesDoNotFailEachOther) {
