@@ -78,6 +78,7 @@ struct Watch {
   uint64_t serial = 0;
   std::shared_ptr<std::function<void(short)>> callback;
   uint32_t in_set = 0;   // events registered in the epoll set (0: not there)
+  uint64_t forks = 0;    // children forked before it was watched
   bool recheck = false;  // watched afresh: the set may hold a closed namesake
   bool queued = false;   // listed in Loop::changed
   bool stray = false;    // listed in Loop::strays
@@ -141,10 +142,15 @@ struct Loop {
 };
 
 std::atomic<bool> forked{false};
+// Children forked by this process: a child may hold copies of the watched
+// descriptors.
+std::atomic<uint64_t> forks{0};
 
 Loop* MakeLoop() {
   auto* loop = new Loop;
-  ::pthread_atfork(nullptr, nullptr, [] { forked.store(true, std::memory_order_relaxed); });
+  ::pthread_atfork(
+      nullptr, [] { forks.fetch_add(1, std::memory_order_relaxed); },
+      [] { forked.store(true, std::memory_order_relaxed); });
   return loop;
 }
 
@@ -653,6 +659,7 @@ void WatchFd(int fd, short events, std::function<void(short revents)> callback) 
   w.active = true;
   w.events = events;
   w.serial = ++l.watch_serial;
+  w.forks = forks.load(std::memory_order_relaxed);
   w.callback = std::make_shared<std::function<void(short)>>(std::move(callback));
   MarkChanged(l, fd, w);
 }
@@ -675,6 +682,15 @@ void UnwatchFd(int fd) {
   w->active = false;
   w->events = 0;
   w->callback.reset();
+}
+
+void UnwatchFdToClose(int fd) {
+  Loop& l = L();
+  Watch* w = FindWatch(l, fd);
+  if (w == nullptr || !w->active) return;
+  // With no copy in a child, the close takes it out of the set.
+  if (w->forks == forks.load(std::memory_order_relaxed)) w->in_set = 0;
+  UnwatchFd(fd);
 }
 
 int AddBeforeWaitHook(std::function<void()> hook) {

@@ -179,6 +179,10 @@ class Timer {
 void WatchFd(int fd, short events, std::function<void(short revents)> callback);
 void SetFdEvents(int fd, short events);
 void UnwatchFd(int fd);
+// UnwatchFd for a descriptor the caller closes next, before the loop runs
+// again: when no child was forked since it was watched, the close itself
+// takes it out of the epoll set.
+void UnwatchFdToClose(int fd);
 
 // Called on the loop's thread each time the loop is about to block, or a
 // PeekMessage for any window and message found nothing (its caller then

@@ -488,6 +488,7 @@ int ioctlsocket(SOCKET s, unsigned long cmd, unsigned long* argp) {
 
 int closesocket(SOCKET s) {
   if (Find(s) == nullptr) return Fail(WSAENOTSOCK);
+  UnwatchFdToClose(s);
   Forget(s);
   // Linux frees the descriptor even when close reports EINTR.
   if (::close(s) != 0 && errno != EINTR) return FailErrno();
