@@ -110,11 +110,11 @@ int main(int argc, char** argv) {
   ConfigIni = new platform::IniFile(program_dir + "KORRIDAN.INI");
   MimeIni = new platform::IniFile(program_dir + "MIME.INI");
   SecurityStoreInit();
-  ResourceSources.ProgramAllocatedBytes = &AllocatedBytes;
-  ResourceSources.InterfaceMemoryUsed = &GetMemoryUsed;
   if (!WinsockStartup()) return 1;
 
   HTTP = new THTTP;
+  HTTP->ResourceSources.ProgramAllocatedBytes = &AllocatedBytes;
+  HTTP->ResourceSources.InterfaceMemoryUsed = &GetMemoryUsed;
   TAppSocketState app(HTTP->Console);
   App = &app;
   App->LogToWindow = ConfigIni->ReadBool(settings::kLog, settings::kLocal, settings::mainwindow::kLocal);
