@@ -148,7 +148,14 @@ class THTTP : public TServer {
   void EngineLog(int32_t slot, std::string_view text);
 
  private:
+  // The steps of ProcessConnection, one per state.
+  bool RequestStep(int32_t slot);
+  void PostBodyStep(int32_t slot);
+  void ServeStep(int32_t slot);
+  void HeaderStep(int32_t slot);
+  void FlushStep(int32_t slot);
   void BeginRequest(int32_t slot);
+  void DispatchRequest(int32_t slot, bool refused);
   bool RealmRefuses(int32_t slot);
   void AnswerBadRequest(int32_t slot, const char* reason);
   void EndAfterHeader(int32_t slot);
