@@ -30,11 +30,11 @@ struct TAppSocketState {
   TAppSocketState(const TAppSocketState&) = delete;
   TAppSocketState& operator=(const TAppSocketState&) = delete;
 
-  bool& StopAccepting;             // no new connections
-  bool& ExitPending;               // exit asked for inside the pump
-  int32_t PumpDepth = 0;           // nesting of PumpNonSocketMessages
-  bool LogToWindow = true;         // [Log] Local: the log window is filled
-  int32_t TotalConnections = 0;    // accepted since the program started
+  bool& StopAccepting;           // no new connections
+  bool& ExitPending;             // exit asked for inside the pump
+  int32_t PumpDepth = 0;         // nesting of PumpNonSocketMessages
+  bool LogToWindow = true;       // [Log] Local: the log window is filled
+  int32_t TotalConnections = 0;  // accepted since the program started
 };
 
 // What the handlers show; each may be empty.
