@@ -62,15 +62,16 @@ TSocketEventViews TApp::EventViews() {
 }
 
 TApp::TApp(ui::Component* owner)
-    : ui::Form(owner, "App"), HTTP(new THTTP), events_(*HTTP, SocketState, EventViews()) {
+    : ui::Form(owner, "App"), HTTP(new THTTP), SocketState(HTTP->Console), events_(*HTTP, SocketState, EventViews()) {
   BuildComponents();
 }
 
 TApp::~TApp() {
   // The engine goes before the forms' controls; its slots may still be
-  // open when the program ends without an exit (a failed start-up).
-  ConsoleLink.ExitCommand = nullptr;
-  ConsoleLink.ClearConnectionRow = nullptr;
+  // open when the program ends without an exit (a failed start-up), and
+  // closing them no longer reaches this window.
+  HTTP->Console.ExitCommand = nullptr;
+  HTTP->Console.ClearConnectionRow = nullptr;
   delete HTTP;
   HTTP = nullptr;
   if (App == this) App = nullptr;
@@ -208,8 +209,8 @@ void TApp::LinkEngine() {
   HTTP->ConsoleField = &HTTP;
   HTTP->TimersProc = [this](bool on) { EnableTimers(on); };
   HTTP->AccessLog.OnError = [this](const std::string& text) { LogEvent(0, 0, text); };
-  ConsoleLink.ExitCommand = [this] { ExitMenuClick(*this); };
-  ConsoleLink.ClearConnectionRow = [this](int32_t slot) { ClearConnectionRow(slot); };
+  HTTP->Console.ExitCommand = [this] { ExitMenuClick(*this); };
+  HTTP->Console.ClearConnectionRow = [this](int32_t slot) { ClearConnectionRow(slot); };
 }
 
 // ---------------------------------------------------------------------------

@@ -8,8 +8,9 @@
 // leaves WM_USER to WM_USER+9 (socket events, completions) queued, so that
 // those handlers never nest.
 //
-// The main window owns one THttpEvents and one TAppSocketState; until it
-// exists, a program (a test server) may own them itself. GUI thread only.
+// The main window owns one THttpEvents and one TAppSocketState (bound to
+// its engine's console link); until it exists, a program (a test server)
+// may own them itself. GUI thread only.
 #pragma once
 
 #include <cstdint>
@@ -23,13 +24,17 @@
 
 // The main window's state that the socket handlers and the socket layer
 // read. StopAccepting and ExitPending are the flags the socket layer
-// consults (ConsoleLink); the fields here refer to them.
+// consults in its server's console link; the fields here refer to them.
 struct TAppSocketState {
-  bool& StopAccepting = ConsoleLink.StopAccepting;  // no new connections
-  bool& ExitPending = ConsoleLink.ExitPending;      // exit asked for inside the pump
-  int32_t PumpDepth = 0;                            // nesting of PumpNonSocketMessages
-  bool LogToWindow = true;                          // [Log] Local: the log window is filled
-  int32_t TotalConnections = 0;                     // accepted since the program started
+  explicit TAppSocketState(TConsoleLink& link) : StopAccepting(link.StopAccepting), ExitPending(link.ExitPending) {}
+  TAppSocketState(const TAppSocketState&) = delete;
+  TAppSocketState& operator=(const TAppSocketState&) = delete;
+
+  bool& StopAccepting;           // no new connections
+  bool& ExitPending;             // exit asked for inside the pump
+  int32_t PumpDepth = 0;         // nesting of PumpNonSocketMessages
+  bool LogToWindow = true;       // [Log] Local: the log window is filled
+  int32_t TotalConnections = 0;  // accepted since the program started
 };
 
 // What the handlers show; each may be empty.

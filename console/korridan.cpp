@@ -50,9 +50,6 @@ int main(int argc, char** argv) {
   RealmListInit();
   int exit_status = 0;
   SetAllocationContext("Halvorine");
-  // The two memory figures pages may show through "$RESOURCE".
-  ResourceSources.ProgramAllocatedBytes = AllocatedBytes;
-  ResourceSources.InterfaceMemoryUsed = GetMemoryUsed;
 
   {
     platform::ui::Application application;
@@ -67,6 +64,9 @@ int main(int argc, char** argv) {
 
     application.SetTitle(kStoppedCaption);
     App = application.CreateForm<TApp>();
+    // The two memory figures pages may show through "$RESOURCE".
+    App->HTTP->ResourceSources.ProgramAllocatedBytes = AllocatedBytes;
+    App->HTTP->ResourceSources.InterfaceMemoryUsed = GetMemoryUsed;
     App->Headless = headless;
     SettingsForm = application.CreateForm<TSettingsForm>();
     App->SettingsForm = SettingsForm;

@@ -32,10 +32,10 @@ void ShowCountFailure(int32_t cid, std::intptr_t list_ref) noexcept {
 
 TANDREL_EXPORT TConnStatus AddHeaderLine(const char* line, int32_t cid) {
   return Guarded<TConnStatus>(1, [&]() -> TConnStatus {
-    std::lock_guard<std::mutex> lines(LinesLock);
+    std::lock_guard<std::mutex> lines(Library().LinesLock);
     TConnStatus status = CheckConnection(cid);
     if (status != 0 || !line) return status;
-    AddedLineList* list = AddedLines[cid];
+    AddedLineList* list = Library().AddedLines[cid];
     if (!list) return 1;
     list->emplace_back(line, strnlen(line, kAddedLineMax));
     return 0;
@@ -44,10 +44,10 @@ TANDREL_EXPORT TConnStatus AddHeaderLine(const char* line, int32_t cid) {
 
 TANDREL_EXPORT TConnStatus ClearHeaderLines(int32_t cid) {
   return Guarded<TConnStatus>(1, [&]() -> TConnStatus {
-    std::lock_guard<std::mutex> lines(LinesLock);
+    std::lock_guard<std::mutex> lines(Library().LinesLock);
     TConnStatus status = CheckConnection(cid);
     if (status != 0) return status;
-    AddedLineList* list = AddedLines[cid];
+    AddedLineList* list = Library().AddedLines[cid];
     if (!list) return 1;
     list->clear();
     return 0;
@@ -64,10 +64,10 @@ TANDREL_EXPORT TConnStatus GetAddedLinesCnt(int32_t* count, int32_t cid) {
   std::intptr_t list_ref = 0;
   std::size_t n = 0;
   try {
-    std::lock_guard<std::mutex> lines(LinesLock);
+    std::lock_guard<std::mutex> lines(Library().LinesLock);
     status = CheckConnection(cid);
     if (status == 0) {
-      AddedLineList* list = AddedLines[cid];
+      AddedLineList* list = Library().AddedLines[cid];
       list_ref = reinterpret_cast<std::intptr_t>(list);
       if (list)
         n = list->size();
@@ -92,10 +92,10 @@ TANDREL_EXPORT TConnStatus GetAddedLine(char* buffer, int32_t index, int32_t cid
   return Guarded<TConnStatus>(1, [&]() -> TConnStatus {
     if (!buffer) return CheckConnection(cid);
     buffer[0] = '\0';
-    std::lock_guard<std::mutex> lines(LinesLock);
+    std::lock_guard<std::mutex> lines(Library().LinesLock);
     TConnStatus status = CheckConnection(cid);
     if (status != 0) return status;
-    AddedLineList* list = AddedLines[cid];
+    AddedLineList* list = Library().AddedLines[cid];
     if (!list || index < 0 || static_cast<std::size_t>(index) >= list->size()) return 1;
     CopyText(buffer, (*list)[static_cast<std::size_t>(index)], kAddedLineMax + 1);
     return 0;

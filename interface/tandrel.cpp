@@ -10,22 +10,14 @@
 
 namespace tandrel {
 
-std::atomic<bool> Attached{false};
-std::atomic<THTTP**> ServerRef{nullptr};
-AddedLineList* AddedLines[kMaxSlots + 1] = {};
-std::mutex LinesLock;
-
 namespace {
 
-// Guards LoadServer and UnLoadServer. Like every lock of the library it is
-// constant-initialised and never destroyed, so it is usable from the first
-// call to the end of the process.
-std::mutex LoadLock;
+constinit TLibraryState State;
 
 // Frees every list there is, whatever slot count made it.
 void FreeAddedLines() {
-  std::lock_guard<std::mutex> lines(LinesLock);
-  for (AddedLineList*& list : AddedLines) {
+  std::lock_guard<std::mutex> lines(State.LinesLock);
+  for (AddedLineList*& list : State.AddedLines) {
     delete list;
     list = nullptr;
   }
@@ -33,9 +25,11 @@ void FreeAddedLines() {
 
 }  // namespace
 
+TLibraryState& Library() { return State; }
+
 THTTP* AttachedServer() {
-  if (!Attached.load(std::memory_order_acquire)) return nullptr;
-  THTTP** ref = ServerRef.load(std::memory_order_acquire);
+  if (!State.Attached.load(std::memory_order_acquire)) return nullptr;
+  THTTP** ref = State.ServerRef.load(std::memory_order_acquire);
   return ref ? *ref : nullptr;
 }
 
@@ -84,10 +78,10 @@ __attribute__((constructor)) static void InitServerInterface() {
     // its own objects on KORRIDAN.INI and MIME.INI beside the host program.
     OpenConfigFiles();
     SetAllocationContext("Tandrel");
-    // LoadLock, LinesLock and StoreLock need no start: they are ready from
-    // the module's load.
+    // The library's state and the realm store's lock need no start: they
+    // are ready from the module's load.
     CreateRealmStore();
-    Attached.store(false);
+    Library().Attached.store(false);
     FillTemplateDescriptor();
   });
 }
@@ -96,25 +90,27 @@ TANDREL_EXPORT void LoadServer(THTTP** server) {
   GuardedVoid([server] {
     // Without a variable there is nothing to attach to.
     if (!server) return;
-    std::lock_guard<std::mutex> load(LoadLock);
-    ServerRef.store(server, std::memory_order_release);
+    TLibraryState& state = Library();
+    std::lock_guard<std::mutex> load(state.LoadLock);
+    state.ServerRef.store(server, std::memory_order_release);
     // Lists of an earlier attach that was never detached go; every slot
     // starts with an empty list.
     FreeAddedLines();
     THTTP* s = *server;
     int32_t slots = s ? std::clamp<int32_t>(s->MaxSockets, 0, kMaxSlots) : 0;
     {
-      std::lock_guard<std::mutex> lines(LinesLock);
-      for (int32_t i = 1; i <= slots; ++i) AddedLines[i] = new AddedLineList;
+      std::lock_guard<std::mutex> lines(state.LinesLock);
+      for (int32_t i = 1; i <= slots; ++i) state.AddedLines[i] = new AddedLineList;
     }
-    Attached.store(true, std::memory_order_release);
+    state.Attached.store(true, std::memory_order_release);
   });
 }
 
 TANDREL_EXPORT void UnLoadServer(void) {
   GuardedVoid([] {
-    std::lock_guard<std::mutex> load(LoadLock);
-    Attached.store(false, std::memory_order_release);
+    TLibraryState& state = Library();
+    std::lock_guard<std::mutex> load(state.LoadLock);
+    state.Attached.store(false, std::memory_order_release);
     FreeAddedLines();
   });
 }
@@ -122,7 +118,7 @@ TANDREL_EXPORT void UnLoadServer(void) {
 TANDREL_EXPORT uint8_t GetDLLVer(int32_t* major, int32_t* minor) {
   if (major) *major = 1;
   if (minor) *minor = 0;
-  return Attached.load(std::memory_order_acquire) ? 0 : 1;
+  return Library().Attached.load(std::memory_order_acquire) ? 0 : 1;
 }
 
 // 0 when not attached: there is no server window to name.

@@ -32,11 +32,6 @@ constexpr std::size_t kAnswerSize = 256;
 // the server's 512-byte buffer with its NUL.
 constexpr std::size_t kAddedLineMax = 511;
 
-// True between LoadServer and UnLoadServer.
-extern std::atomic<bool> Attached;
-// The server's variable holding the engine; kept after UnLoadServer.
-extern std::atomic<THTTP**> ServerRef;
-
 // The engine while attached and the variable names one; otherwise null.
 THTTP* AttachedServer();
 
@@ -57,12 +52,25 @@ void PutShortText(unsigned char* out, std::string_view text);
 using platform::ascii::SameText;
 using platform::ascii::UpperCase;
 
-// One list of added header lines per slot; entries 1..MaxSockets exist while
-// attached. Guarded by LinesLock, because extensions add lines from their
-// own threads while the server reads them on its window thread.
 using AddedLineList = std::vector<std::string>;
-extern AddedLineList* AddedLines[kMaxSlots + 1];
-extern std::mutex LinesLock;
+
+// The library's state: one copy per process, ready from the module's load
+// (constant-initialised) and never destroyed, so that it is usable from the
+// first call to the end of the process. The realm store keeps its own.
+struct TLibraryState {
+  // True between LoadServer and UnLoadServer.
+  std::atomic<bool> Attached{false};
+  // The server's variable holding the engine; kept after UnLoadServer.
+  std::atomic<THTTP**> ServerRef{nullptr};
+  // One list of added header lines per slot; entries 1..MaxSockets exist
+  // while attached. Guarded by LinesLock, because extensions add lines from
+  // their own threads while the server reads them on its window thread.
+  AddedLineList* AddedLines[kMaxSlots + 1] = {};
+  std::mutex LinesLock;
+  // Guards LoadServer and UnLoadServer.
+  std::mutex LoadLock;
+};
+TLibraryState& Library();
 
 // Start of the realm store and the template descriptor (at library load).
 void CreateRealmStore();

@@ -30,11 +30,13 @@ bool ParseInteger(std::string_view text, int64_t& value) {
   return ec == std::errc() && end == text.data() + text.size();
 }
 
+// The hook the tag callback reaches: the engine's callback carries no
+// reference to the server, so one hook is active per process.
+std::atomic<TEngineHook*> ActiveEngineHook{nullptr};
+
 }  // namespace
 
 TServerTemplate ServerTemplate;
-TResourceSources ResourceSources;
-std::atomic<TEngineHook*> ActiveEngineHook{nullptr};
 
 void BuildEngineTemplate() {
   std::memset(static_cast<void*>(&ServerTemplate), 0, sizeof ServerTemplate);
@@ -165,11 +167,11 @@ std::string TEngineHook::ResourceAnswer(std::string_view parameter) const {
   if (!ParseInteger(parameter, n)) return {};
   if (n >= 0 && n < kEventCounterCount) return std::to_string(EventCount(static_cast<uint8_t>(n)));
   if (n == -1) {
-    auto source = ResourceSources.ProgramAllocatedBytes.load();
+    auto source = Http.ResourceSources.ProgramAllocatedBytes.load();
     return source ? std::to_string(source()) : std::string();
   }
   if (n == -2) {
-    auto source = ResourceSources.InterfaceMemoryUsed.load();
+    auto source = Http.ResourceSources.InterfaceMemoryUsed.load();
     return source ? std::to_string(source()) : std::string();
   }
   if (n == -3) return Http.EngineHeapSize ? std::to_string(Http.EngineHeapSize()) : std::string();

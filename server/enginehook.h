@@ -11,7 +11,7 @@
 //    that the tag callback reaches it (one hook is active per process).
 //    Detach() at stop, after the connections have ended.
 //  - The program (which links the allocation guard and the interface
-//    library) fills ResourceSources before the first page is served.
+//    library) fills THTTP::ResourceSources before the first page is served.
 //  - csServe: for a 200 of type exactly "text/html" with SkipEngine 0,
 //    RunEngine(slot); true: state csWaiting.
 //  - The window's handler passes WM_USER+4 to OnEngineDone and
@@ -52,16 +52,6 @@ extern TServerTemplate ServerTemplate;
 // 2 "$RESOURCE", input name and reserved bytes zero.
 void BuildEngineTemplate();
 
-// The two memory figures "$RESOURCE" shows that belong to modules this
-// library does not link: -1 the program's allocation guard
-// (AllocatedBytes), -2 the interface library's GetMemoryUsed. Unset: that
-// figure answers empty.
-struct TResourceSources {
-  std::atomic<int64_t (*)()> ProgramAllocatedBytes{nullptr};
-  std::atomic<int32_t (*)()> InterfaceMemoryUsed{nullptr};
-};
-extern TResourceSources ResourceSources;
-
 // The descriptor's tag callback. Never throws; answers at most 255
 // characters and a NUL; returns 0.
 extern "C" int32_t EngineCallback(char* answer, int32_t* slot, const char* parameter, int32_t tag_id,
@@ -74,8 +64,9 @@ class TEngineHook {
   TEngineHook(const TEngineHook&) = delete;
   TEngineHook& operator=(const TEngineHook&) = delete;
 
-  // Makes this the hook EngineCallback uses, and takes the calling thread
-  // as the window thread.
+  // Makes this the hook EngineCallback uses (the callback carries no
+  // reference to its engine, so one hook is active per process), and takes
+  // the calling thread as the window thread.
   void Attach();
   void Detach();
 
@@ -109,8 +100,6 @@ class TEngineHook {
 
   std::thread::id window_thread_;
 };
-
-extern std::atomic<TEngineHook*> ActiveEngineHook;
 
 // The engine's calls into outside code as the state machine makes them
 // (THTTP::OutsideCalls): the extension calls and the page-engine hook of

@@ -69,7 +69,6 @@ void THTTP::BeginRequest(int32_t slot) {
   TRequestRecord& rq = Requests[slot];
   TReplyRecord& rp = Replies[slot];
   TSock* c = Connections[slot];
-  uint8_t& state = ConnState[slot];
 
   rq.Realm = kRealmWord;
   ToCString(c->Info.SentUser, rq.User.view(), 80);
@@ -91,6 +90,16 @@ void THTTP::BeginRequest(int32_t slot) {
     rp.Status = 401;
     rq.Method = rmHead;
   }
+  DispatchRequest(slot, refused);
+}
+
+// Dispatch by method and URL kind; refused: the realm check refused the
+// request, which is then answered 401.
+void THTTP::DispatchRequest(int32_t slot, bool refused) {
+  TRequestRecord& rq = Requests[slot];
+  TReplyRecord& rp = Replies[slot];
+  TSock* c = Connections[slot];
+  uint8_t& state = ConnState[slot];
 
   switch (rq.Method) {
     case rmGet:
@@ -177,146 +186,165 @@ void THTTP::EndAfterHeader(int32_t slot) {
   if (OnDisconnect) OnDisconnect(this, slot);
 }
 
+// csRequest: reads what arrived of the header; once it is complete, the
+// request is authenticated and dispatched. False while the header is
+// incomplete: nothing else happens in this call.
+bool THTTP::RequestStep(int32_t slot) {
+  TSock* c = Connections[slot];
+  RequestLogHooks hooks;
+  hooks.log = [this, slot](std::string_view line) {
+    if (HttpLogProc) HttpLogProc(slot, Connections[slot]->SocketNum, line);
+  };
+  hooks.log_headers = [this] {
+    return LogToWindowProc && LogToWindowProc() && ConfigIni &&
+           ConfigIni->ReadBool(settings::kLog, settings::kHeaders, settings::request::kHeaders);
+  };
+  FifoCreate(c->InputFifo);
+  HeaderResult h = ReadRequestHeader(Requests[slot], c->InputFifo, hooks);
+  if (h.bad()) {
+    AnswerBadRequest(slot, h.reason);
+  } else if (!h.complete()) {
+    return false;
+  } else {
+    BeginRequest(slot);
+  }
+  return true;
+}
+
+// csPostBody: the body goes to the extension library in its three phases;
+// each phase may follow the one before in the same call.
+void THTTP::PostBodyStep(int32_t slot) {
+  TReplyRecord& rp = Replies[slot];
+  uint8_t& state = ConnState[slot];
+  if (PostPhase[slot] == ppBegin) {
+    std::string_view url = Requests[slot].Request.view();
+    if (url.empty() || url.front() != '$') {
+      // Only extension libraries take a POST body.
+      EngineLog(slot, "POST to a URL that is not an extension call -> 404");
+      rp.Status = 404;
+      state = csHeader;
+    } else {
+      rp.FileName = SlotFile(TempDir, "DLL", slot);
+      bool taken = false;
+      if (OutsideCalls) {
+        platform::DeleteFile(rp.FileName.str());
+        taken = OutsideCalls->CallPostBegin(*this, slot, Connections[slot]->SocketNum, true);
+      }
+      if (taken) {
+        PostPhase[slot] = ppResume;
+      } else {
+        rp.Status = 404;
+        state = csHeader;
+      }
+    }
+  }
+  if (state == csPostBody && PostPhase[slot] == ppResume) {
+    bool done = false;
+    OutsideCalls->CallPostResume(*this, slot, done);
+    if (done) PostPhase[slot] = ppEnd;
+  }
+  if (state == csPostBody && PostPhase[slot] == ppEnd) {
+    int32_t r = OutsideCalls->CallPostEnd(*this, slot);
+    if (r == 2) {
+      state = csWaiting;
+    } else {
+      rp.Status = r;
+      state = r == 200 ? csServe : csHeader;
+    }
+  }
+}
+
+// csServe: the default document for a 404, then the page engine for an
+// HTML answer.
+void THTTP::ServeStep(int32_t slot) {
+  TSock* c = Connections[slot];
+  TReplyRecord& rp = Replies[slot];
+  uint8_t& state = ConnState[slot];
+  if (rp.Status == 404 && ConfigIni &&
+      ConfigIni->ReadBool(settings::kDirectories, settings::kUseDefaultDoc, settings::request::kUseDefaultDoc)) {
+    std::string doc = platform::NormalizePath(
+        ConfigIni->ReadString(settings::kDirectories, settings::kDefaultDoc, settings::request::kDefaultDoc));
+    if (doc.size() <= ShortString::kMax && IsRegularFile(doc)) {
+      rp.FileName = doc;
+      rp.Status = 200;
+      c->KillSent = false;
+    }
+  }
+  state = csHeader;
+  if (rp.Status == 200) {
+    std::string type = LookupContentType(rp.FileName.view());
+    // The page engine, when one is loaded, expands every HTML answer.
+    if (c->Info.SkipEngine == 0 && type == "text/html" && EngineLibrary && OutsideCalls &&
+        OutsideCalls->RunEngine(*this, slot))
+      state = csWaiting;
+  }
+}
+
+// csHeader: the response header and the access-log line.
+void THTTP::HeaderStep(int32_t slot) {
+  TRequestRecord& rq = Requests[slot];
+  TReplyRecord& rp = Replies[slot];
+  EngineLog(slot, "Returned: " + std::to_string(rp.Status) + " " + rp.FileName.str());
+  WriteResponseHeader(rp, slot, *this);
+  TLogEntry entry;
+  entry.cid = slot;
+  entry.client = Connections[slot]->PeerAddress.view();
+  entry.user = rq.User.view();
+  ShortString method = MethodText(rq.Method);
+  ShortString version = VersionText(rq.Version);
+  entry.method = method.view();
+  entry.url = rq.ReceivedUrl.view();
+  entry.protocol = version.view();
+  entry.status = rp.Status;
+  entry.content_length = LoggedContentLength(rp.Status, rp.ContentLength);
+  entry.referer = rq.Referer.view();
+  entry.user_agent = rq.UserAgent.view();
+  WriteLogEntry(AccessLog, entry);
+  ConnState[slot] = csFlush;
+}
+
+// csFlush: the header bytes; once they are out, the file follows, or the
+// answer ends with its header.
+void THTTP::FlushStep(int32_t slot) {
+  TReplyRecord& rp = Replies[slot];
+  uint8_t& state = ConnState[slot];
+  auto with_body = [&] { return rp.Status == 200 && Requests[slot].Method != rmHead; };
+  // A body that follows at once leaves in the header's segment.
+  if (!FlushOutput(slot, with_body())) return;
+  if (with_body()) {
+    if (OpenSendFile(slot, rp.FileName.view(), true)) {
+      state = csSendFile;
+    } else {
+      // The header promised a body that cannot be sent.
+      EngineLog(slot, "Cannot open " + rp.FileName.str() + " for sending; connection closed");
+      EndAfterHeader(slot);
+      state = csClose;
+    }
+  } else {
+    EndAfterHeader(slot);
+    state = csClose;
+  }
+}
+
 void THTTP::ProcessConnection(int32_t slot) {
   if (slot < 1 || slot > MaxSockets || !Connections[slot]) return;
   TSock* c = Connections[slot];
-  TRequestRecord& rq = Requests[slot];
-  TReplyRecord& rp = Replies[slot];
   uint8_t& state = ConnState[slot];
   auto check_connected = [&] {
     if (!c->Connected) state = csClose;
   };
 
   check_connected();
-
-  if (state == csRequest) {
-    RequestLogHooks hooks;
-    hooks.log = [this, slot](std::string_view line) {
-      if (HttpLogProc) HttpLogProc(slot, Connections[slot]->SocketNum, line);
-    };
-    hooks.log_headers = [this] {
-      return LogToWindowProc && LogToWindowProc() && ConfigIni &&
-             ConfigIni->ReadBool(settings::kLog, settings::kHeaders, settings::request::kHeaders);
-    };
-    FifoCreate(c->InputFifo);
-    HeaderResult h = ReadRequestHeader(rq, c->InputFifo, hooks);
-    if (h.bad()) {
-      AnswerBadRequest(slot, h.reason);
-    } else if (!h.complete()) {
-      return;
-    } else {
-      BeginRequest(slot);
-    }
-  }
-
-  if (state == csPostBody) {
-    if (PostPhase[slot] == ppBegin) {
-      std::string_view url = rq.Request.view();
-      if (url.empty() || url.front() != '$') {
-        // Only extension libraries take a POST body.
-        EngineLog(slot, "POST to a URL that is not an extension call -> 404");
-        rp.Status = 404;
-        state = csHeader;
-      } else {
-        rp.FileName = SlotFile(TempDir, "DLL", slot);
-        bool taken = false;
-        if (OutsideCalls) {
-          platform::DeleteFile(rp.FileName.str());
-          taken = OutsideCalls->CallPostBegin(*this, slot, c->SocketNum, true);
-        }
-        if (taken) {
-          PostPhase[slot] = ppResume;
-        } else {
-          rp.Status = 404;
-          state = csHeader;
-        }
-      }
-    }
-    if (state == csPostBody && PostPhase[slot] == ppResume) {
-      bool done = false;
-      OutsideCalls->CallPostResume(*this, slot, done);
-      if (done) PostPhase[slot] = ppEnd;
-    }
-    if (state == csPostBody && PostPhase[slot] == ppEnd) {
-      int32_t r = OutsideCalls->CallPostEnd(*this, slot);
-      if (r == 2) {
-        state = csWaiting;
-      } else {
-        rp.Status = r;
-        state = r == 200 ? csServe : csHeader;
-      }
-    }
-  }
-
-  if (state == csServe) {
-    if (rp.Status == 404 && ConfigIni &&
-        ConfigIni->ReadBool(settings::kDirectories, settings::kUseDefaultDoc, settings::request::kUseDefaultDoc)) {
-      std::string doc = platform::NormalizePath(
-          ConfigIni->ReadString(settings::kDirectories, settings::kDefaultDoc, settings::request::kDefaultDoc));
-      if (doc.size() <= ShortString::kMax && IsRegularFile(doc)) {
-        rp.FileName = doc;
-        rp.Status = 200;
-        c->KillSent = false;
-      }
-    }
-    state = csHeader;
-    if (rp.Status == 200) {
-      std::string type = LookupContentType(rp.FileName.view());
-      // The page engine, when one is loaded, expands every HTML answer.
-      if (c->Info.SkipEngine == 0 && type == "text/html" && EngineLibrary && OutsideCalls &&
-          OutsideCalls->RunEngine(*this, slot))
-        state = csWaiting;
-    }
-  }
-
-  if (state == csHeader) {
-    EngineLog(slot, "Returned: " + std::to_string(rp.Status) + " " + rp.FileName.str());
-    WriteResponseHeader(rp, slot, *this);
-    TLogEntry entry;
-    entry.cid = slot;
-    entry.client = c->PeerAddress.view();
-    entry.user = rq.User.view();
-    ShortString method = MethodText(rq.Method);
-    ShortString version = VersionText(rq.Version);
-    entry.method = method.view();
-    entry.url = rq.ReceivedUrl.view();
-    entry.protocol = version.view();
-    entry.status = rp.Status;
-    entry.content_length = LoggedContentLength(rp.Status, rp.ContentLength);
-    entry.referer = rq.Referer.view();
-    entry.user_agent = rq.UserAgent.view();
-    WriteLogEntry(AccessLog, entry);
-    state = csFlush;
-  }
-
+  if (state == csRequest && !RequestStep(slot)) return;
+  if (state == csPostBody) PostBodyStep(slot);
+  if (state == csServe) ServeStep(slot);
+  if (state == csHeader) HeaderStep(slot);
   check_connected();
-
-  if (state == csFlush) {
-    // A body that follows at once leaves in the header's segment.
-    if (FlushOutput(slot, rp.Status == 200 && rq.Method != rmHead)) {
-      if (rp.Status == 200 && rq.Method != rmHead) {
-        if (OpenSendFile(slot, rp.FileName.view(), true)) {
-          state = csSendFile;
-        } else {
-          // The header promised a body that cannot be sent.
-          EngineLog(slot, "Cannot open " + rp.FileName.str() + " for sending; connection closed");
-          EndAfterHeader(slot);
-          state = csClose;
-        }
-      } else {
-        EndAfterHeader(slot);
-        state = csClose;
-      }
-    }
-  }
-
+  if (state == csFlush) FlushStep(slot);
   check_connected();
-
   if (state == csSendFile) {
     if (!c->FileInProgress || SendNextBlock(slot)) state = csClose;
   }
-
   check_connected();
-
   if (state == csClose) state = csIdle;
 }

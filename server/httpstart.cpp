@@ -130,19 +130,20 @@ bool TOutsideLibraries::RunEngine(THTTP&, int32_t slot) { return Engine.RunEngin
 // A completion ends with the console's disconnect handler, whose pump may
 // take the close box's request to exit; that request is then carried out
 // here, as it is after a socket message.
-static void ExitIfAsked() {
-  if (ConsoleLink.ExitPending && ConsoleLink.ExitCommand) ConsoleLink.ExitCommand();
+static void ExitIfAsked(TServer& server) {
+  TConsoleLink& console = server.Console;
+  if (console.ExitPending && console.ExitCommand) console.ExitCommand();
 }
 
 bool TOutsideLibraries::HandleMessage(const platform::MSG& msg) {
   switch (msg.message) {
     case WM_EXTENSION_DONE:
       Calls.OnExtensionDone(msg);
-      ExitIfAsked();
+      ExitIfAsked(Engine.Http);
       return true;
     case WM_ENGINE_DONE:
       Engine.OnEngineDone(msg);
-      ExitIfAsked();
+      ExitIfAsked(Engine.Http);
       return true;
     case WM_EXTENSION_ROW:
       Engine.OnExtensionRow(msg);

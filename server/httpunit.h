@@ -10,6 +10,7 @@
 // libtandrel.so too.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -29,6 +30,15 @@ using TExtensionRowProc = std::function<void(int32_t cache_slot)>;
 // One request for the statistics: with_user is 1 when it came with a valid
 // user, else 0; requests is 1.
 using TStatSampleProc = std::function<void(int32_t with_user, int32_t requests)>;
+
+// The two memory figures "$RESOURCE" shows that belong to modules the
+// engine does not link: -1 the program's allocation guard
+// (AllocatedBytes), -2 the interface library's GetMemoryUsed. Unset: that
+// figure answers empty. Read on the page engine's thread.
+struct TResourceSources {
+  std::atomic<int64_t (*)()> ProgramAllocatedBytes{nullptr};
+  std::atomic<int32_t (*)()> InterfaceMemoryUsed{nullptr};
+};
 
 class THTTP;
 class TOutsideLibraries;
@@ -91,6 +101,8 @@ class THTTP : public TServer {
   // when [Log] Headers says so). Empty: off.
   std::function<bool()> LogToWindowProc;
   TOutsideCalls* OutsideCalls = nullptr;
+  // Set by the program before the first page is served.
+  TResourceSources ResourceSources;
 
   // The console's variable that holds this engine: the interface library
   // is attached to it at start and reads the engine through it. Null: the
@@ -136,7 +148,14 @@ class THTTP : public TServer {
   void EngineLog(int32_t slot, std::string_view text);
 
  private:
+  // The steps of ProcessConnection, one per state.
+  bool RequestStep(int32_t slot);
+  void PostBodyStep(int32_t slot);
+  void ServeStep(int32_t slot);
+  void HeaderStep(int32_t slot);
+  void FlushStep(int32_t slot);
   void BeginRequest(int32_t slot);
+  void DispatchRequest(int32_t slot, bool refused);
   bool RealmRefuses(int32_t slot);
   void AnswerBadRequest(int32_t slot, const char* reason);
   void EndAfterHeader(int32_t slot);

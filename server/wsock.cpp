@@ -17,7 +17,6 @@
 
 namespace ws = platform::winsock;
 
-TConsoleLink ConsoleLink;
 bool WinsockStarted = false;
 bool ServerListening = false;
 int32_t OpenConnections = 0;
@@ -422,7 +421,7 @@ void TServer::OnSocketMessage(const platform::MSG& msg) {
       break;
     }
     case ws::FD_ACCEPT: {
-      if (ConsoleLink.StopAccepting) break;
+      if (Console.StopAccepting) break;
       int32_t slot = AcceptConnection();
       if (slot != 0) {
         Connections[slot]->TouchActivity();
@@ -454,7 +453,7 @@ void TServer::OnSocketMessage(const platform::MSG& msg) {
       break;
   }
   CloseLingering(false);
-  if (ConsoleLink.ExitPending && ConsoleLink.ExitCommand) ConsoleLink.ExitCommand();
+  if (Console.ExitPending && Console.ExitCommand) Console.ExitCommand();
 }
 
 void TServer::ResumeReading(int32_t slot) {
@@ -646,7 +645,7 @@ void TServer::DisconnectSlot(int32_t slot) {
   if (!c->Connected) return;
   if (slot != 0) --OpenConnections;
   Log(slot, c->SocketNum, "Done");
-  if (slot != 0 && ConsoleLink.ClearConnectionRow) ConsoleLink.ClearConnectionRow(slot);
+  if (slot != 0 && Console.ClearConnectionRow) Console.ClearConnectionRow(slot);
   c->ReadPaused = false;
   CloseSlotSocket(slot);
 }
@@ -676,8 +675,8 @@ void TServer::Stop(bool abort) {
   }
   CloseLingering(true);
   SleepMs(200);
-  bool was_stopping = ConsoleLink.StopAccepting;
-  ConsoleLink.StopAccepting = true;
+  bool was_stopping = Console.StopAccepting;
+  Console.StopAccepting = true;
   int idle_passes = 0;
   double started = platform::MonotonicSeconds();
   bool quit = false;
@@ -724,6 +723,6 @@ void TServer::Stop(bool abort) {
     }
   }
   if (quit) platform::PostQuitMessage(quit_code);
-  ConsoleLink.StopAccepting = was_stopping;
+  Console.StopAccepting = was_stopping;
   ServerListening = false;
 }

@@ -42,14 +42,14 @@ constexpr int32_t kIdleTimeoutSeconds = 300;
 using TServerEvent = std::function<void(void* sender, int32_t cid)>;
 using TLogProc = std::function<void(int32_t slot, int32_t socket, std::string_view text)>;
 
-// The console state that the socket layer consults (set by the console).
+// The console state that the socket layer consults: each server keeps one,
+// and the console that owns the server sets it.
 struct TConsoleLink {
   bool StopAccepting = false;  // FD_ACCEPT is left queued while set
   bool ExitPending = false;    // after each socket message: run ExitCommand
   std::function<void()> ExitCommand;
   std::function<void(int32_t slot)> ClearConnectionRow;
 };
-extern TConsoleLink ConsoleLink;
 
 class TSock {
  public:
@@ -141,6 +141,7 @@ class TServer {
   std::function<void(const platform::MSG&)> OtherMessage;
 
   TServerEvent OnAccept, OnRead, OnWrite, OnTimeOut, OnDisconnect;
+  TConsoleLink Console;
   ShortString Address;
   int32_t Port = 0;
   TLogProc LogProc;

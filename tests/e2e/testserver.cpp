@@ -34,7 +34,7 @@
 namespace {
 
 THTTP* HTTP = nullptr;
-TAppSocketState App;
+TAppSocketState* App = nullptr;
 bool Running = false;
 
 void Print(const std::string& line) {
@@ -44,7 +44,7 @@ void Print(const std::string& line) {
 }
 
 void LogEvent(int32_t slot, int32_t /*socket*/, std::string_view text) {
-  if (App.LogToWindow) Print("[" + std::to_string(slot) + "] " + std::string(text));
+  if (App->LogToWindow) Print("[" + std::to_string(slot) + "] " + std::string(text));
 }
 
 std::string Setting(const char* section, const char* key, const std::string& def) {
@@ -84,12 +84,12 @@ void StopServer() {
 }
 
 void ExitCommand() {
-  if (App.PumpDepth > 0) {
-    App.StopAccepting = true;
-    App.ExitPending = true;
+  if (App->PumpDepth > 0) {
+    App->StopAccepting = true;
+    App->ExitPending = true;
     return;
   }
-  App.ExitPending = false;
+  App->ExitPending = false;
   StopServer();
   platform::PostQuitMessage(0);
 }
@@ -110,17 +110,19 @@ int main(int argc, char** argv) {
   ConfigIni = new platform::IniFile(program_dir + "KORRIDAN.INI");
   MimeIni = new platform::IniFile(program_dir + "MIME.INI");
   SecurityStoreInit();
-  App.LogToWindow = ConfigIni->ReadBool(settings::kLog, settings::kLocal, settings::mainwindow::kLocal);
-  ResourceSources.ProgramAllocatedBytes = &AllocatedBytes;
-  ResourceSources.InterfaceMemoryUsed = &GetMemoryUsed;
   if (!WinsockStartup()) return 1;
 
   HTTP = new THTTP;
+  HTTP->ResourceSources.ProgramAllocatedBytes = &AllocatedBytes;
+  HTTP->ResourceSources.InterfaceMemoryUsed = &GetMemoryUsed;
+  TAppSocketState app(HTTP->Console);
+  App = &app;
+  App->LogToWindow = ConfigIni->ReadBool(settings::kLog, settings::kLocal, settings::mainwindow::kLocal);
   TSocketEventViews views;
   views.LogEvent = LogEvent;
-  THttpEvents events(*HTTP, App, views);
+  THttpEvents events(*HTTP, *App, views);
   events.Bind();
-  ConsoleLink.ExitCommand = ExitCommand;
+  HTTP->Console.ExitCommand = ExitCommand;
   platform::HWND main_window = platform::CreateWindowHandle([](const platform::MSG& msg) {
     if (msg.message == platform::WM_CLOSE) ExitCommand();
   });
@@ -139,7 +141,7 @@ int main(int argc, char** argv) {
   StopServer();
   platform::RouteSignalsTo(0);
   platform::DestroyWindowHandle(main_window);
-  ConsoleLink.ExitCommand = nullptr;
+  HTTP->Console.ExitCommand = nullptr;
   delete HTTP;
   HTTP = nullptr;
   WinsockCleanup();

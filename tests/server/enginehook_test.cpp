@@ -112,8 +112,6 @@ class EngineHook : public ::testing::Test {
   }
   void TearDown() override {
     hook.Detach();
-    ResourceSources.ProgramAllocatedBytes = nullptr;
-    ResourceSources.InterfaceMemoryUsed = nullptr;
     cache.UnloadAll();
   }
   void SetTempDir(const std::string& d) { http.TempDir = d; }
@@ -164,8 +162,8 @@ TEST_F(EngineHook, ResourceAnswersCountersAndMemoryFigures) {
   EXPECT_EQ(Callback(kTagResource, 1, "-1"), "");
   EXPECT_EQ(Callback(kTagResource, 1, "-2"), "");
   EXPECT_EQ(Callback(kTagResource, 1, "-3"), "");
-  ResourceSources.ProgramAllocatedBytes = &FakeAllocated;
-  ResourceSources.InterfaceMemoryUsed = &FakeMemoryUsed;
+  http.ResourceSources.ProgramAllocatedBytes = &FakeAllocated;
+  http.ResourceSources.InterfaceMemoryUsed = &FakeMemoryUsed;
   http.EngineHeapSize = &FakeEngine::HeapSize;
   EXPECT_EQ(Callback(kTagResource, 1, "-1"), "5555");
   EXPECT_EQ(Callback(kTagResource, 1, "-2"), "777");

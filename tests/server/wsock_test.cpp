@@ -37,7 +37,6 @@ class WSock : public ::testing::Test {
   void TearDown() override {
     server.reset();
     platform::ResetClock();
-    ConsoleLink = TConsoleLink{};
     std::system(("rm -rf " + dir).c_str());
     WinsockCleanup();
   }
@@ -226,7 +225,7 @@ TEST_F(WSock, CloseWhileAwaitingCompletionOnlyMarksTheBlock) {
 
 TEST_F(WSock, AcceptsNothingWhileStopAccepting) {
   Start(2);
-  ConsoleLink.StopAccepting = true;
+  server->srv.Console.StopAccepting = true;
   Client c(port);
   echo::PumpFor(100);
   EXPECT_EQ(server->accepted, 0);
