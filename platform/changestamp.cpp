@@ -55,6 +55,8 @@ struct Dir {
 };
 
 struct File {
+  const Dir* dir = nullptr;  // its directory's watch (null: look it up again)
+  size_t prefix = 0;         // its name among the directory's prefixes
   int wd = -1;         // -1: not watched (missing when last asked)
   uint64_t last = 0;   // stamp of the watch's start or the file's last change
   uint64_t seen = 0;   // its name's stamp when the watch was (re)made
@@ -92,6 +94,8 @@ void Apply(State& s, const inotify_event& ev) {
     if (gone) {
       // The next look watches the directory (or what has its name) afresh.
       if (!(ev.mask & IN_IGNORED)) ::inotify_rm_watch(s.fd, d.wd);
+      for (auto& [path, f] : s.files)
+        if (f.dir == &d) f.dir = nullptr;
       it = s.dirs.erase(it);
       s.overflow = ++s.counter;
       continue;
@@ -142,6 +146,15 @@ uint64_t ChangeStamp(const std::string& path) {
   if (pass == 0 || pass != s.drained_in) Drain(s);
   s.drained_in = pass;
 
+  // A file asked about before, its watches standing.
+  if (auto known = s.files.find(path); known != s.files.end()) {
+    const File& f = known->second;
+    if (f.dir != nullptr && f.wd >= 0) {
+      const uint64_t name_last = f.dir->prefixes[f.prefix].last;
+      if (f.seen == name_last) return std::max({s.overflow, f.dir->self, name_last, f.last});
+    }
+  }
+
   const size_t slash = path.rfind('/');
   const std::string dir = slash == 0 ? "/" : path.substr(0, slash);
   const std::string base = path.substr(slash + 1);
@@ -181,6 +194,8 @@ uint64_t ChangeStamp(const std::string& path) {
     f.wd = wd < 0 ? -1 : wd;
     f.seen = name_last;
   }
+  f.dir = &d;
+  f.prefix = static_cast<size_t>(p - d.prefixes.begin());
   return std::max({s.overflow, d.self, name_last, f.last});
 }
 

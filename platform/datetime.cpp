@@ -12,6 +12,7 @@ namespace {
 
 std::mutex clock_mutex;
 bool frozen = false;
+std::atomic<bool> frozen_flag{false};  // frozen, readable without the lock
 TDateTime frozen_at = 0;
 std::once_flag env_once;
 
@@ -21,6 +22,7 @@ void ReadClockFromEnvironment() {
   if (text && ParseDateTime(text, t)) {
     frozen = true;
     frozen_at = t;
+    frozen_flag.store(true);
   }
 }
 
@@ -62,7 +64,7 @@ TDateTime Now() {
     std::lock_guard<std::mutex> lock(clock_mutex);
     ReadClockFromEnvironment();
   });
-  {
+  if (frozen_flag.load(std::memory_order_acquire)) {
     std::lock_guard<std::mutex> lock(clock_mutex);
     if (frozen) return frozen_at;
   }
@@ -74,6 +76,7 @@ void SetNow(TDateTime t) {
   std::lock_guard<std::mutex> lock(clock_mutex);
   frozen = true;
   frozen_at = t;
+  frozen_flag.store(true);
 }
 
 void AdvanceNow(double seconds) {
@@ -81,12 +84,14 @@ void AdvanceNow(double seconds) {
   std::lock_guard<std::mutex> lock(clock_mutex);
   frozen_at = (frozen ? frozen_at : base) + seconds / kSecondsPerDay;
   frozen = true;
+  frozen_flag.store(true);
 }
 
 void ResetClock() {
   std::call_once(env_once, [] {});
   std::lock_guard<std::mutex> lock(clock_mutex);
   frozen = false;
+  frozen_flag.store(false);
 }
 
 bool ClockIsFrozen() {
@@ -152,8 +157,15 @@ int DayOfWeek(TDateTime t) {
 }
 
 TDateTime FromTimeT(std::time_t t, int msec) {
-  std::tm tm{};
-  localtime_r(&t, &tm);
+  // Converted once per second and thread: most callers ask about now.
+  thread_local std::time_t last_t = 0;
+  thread_local bool have_last = false;
+  thread_local std::tm tm{};
+  if (!have_last || t != last_t) {
+    localtime_r(&t, &tm);
+    last_t = t;
+    have_last = true;
+  }
   return EncodeDateTime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, msec);
 }
 
@@ -180,9 +192,14 @@ std::string FormatShortDate(TDateTime t) {
 
 std::string FormatTime(TDateTime t) {
   TimeParts h = DecodeTime(t);
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", h.hour, h.minute, h.second);
-  return buf;
+  char buf[8];
+  int i = 0;
+  for (int v : {h.hour, h.minute, h.second}) {
+    if (i) buf[i++] = ':';
+    buf[i++] = static_cast<char>('0' + v / 10 % 10);
+    buf[i++] = static_cast<char>('0' + v % 10);
+  }
+  return std::string(buf, 8);
 }
 
 std::string FormatDateTime(TDateTime t) { return FormatShortDate(t) + " " + FormatTime(t); }

@@ -546,9 +546,17 @@ uint32_t inet_addr(const char* text) {
 }
 
 std::string inet_ntoa(in_addr address) {
-  char text[INET_ADDRSTRLEN] = {};
-  ::inet_ntop(AF_INET, &address, text, sizeof text);
-  return text;
+  const auto* octets = reinterpret_cast<const unsigned char*>(&address.s_addr);
+  char text[INET_ADDRSTRLEN];
+  char* p = text;
+  for (int i = 0; i < 4; ++i) {
+    unsigned v = octets[i];
+    if (i) *p++ = '.';
+    if (v >= 100) *p++ = static_cast<char>('0' + v / 100);
+    if (v >= 10) *p++ = static_cast<char>('0' + v / 10 % 10);
+    *p++ = static_cast<char>('0' + v % 10);
+  }
+  return std::string(text, static_cast<size_t>(p - text));
 }
 
 std::string WinsockErrorName(int error) {

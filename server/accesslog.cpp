@@ -191,16 +191,16 @@ std::string Escape(std::string_view text, bool quotes) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(text.size());
-  for (char c : text) {
-    auto b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b == 0x7F || (quotes && c == '"')) {
-      out.push_back('%');
-      out.push_back(kHex[b >> 4]);
-      out.push_back(kHex[b & 15]);
-    } else {
-      out.push_back(c);
-    }
+  std::size_t plain = 0;  // start of the bytes not yet copied
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    auto b = static_cast<unsigned char>(text[i]);
+    if (b >= 0x20 && b != 0x7F && !(quotes && b == '"')) continue;
+    out.append(text, plain, i - plain);
+    const char escaped[3] = {'%', kHex[b >> 4], kHex[b & 15]};
+    out.append(escaped, 3);
+    plain = i + 1;
   }
+  out.append(text, plain, text.size() - plain);
   return out;
 }
 }  // namespace

@@ -20,8 +20,13 @@ std::unordered_map<uint64_t, Component*>& Registry() {
 
 uint64_t next_id = 0;
 
+// While a notification runs, a removed observer is only emptied (the list
+// is compacted when the outermost notification ends) and an added one waits
+// for the next notification.
 struct Observers {
   int next = 0;
+  int depth = 0;
+  bool emptied = false;
   std::vector<std::pair<int, ChangeObserver>> list;
 };
 
@@ -58,7 +63,15 @@ int AddChangeObserver(ChangeObserver observer) {
 
 void RemoveChangeObserver(int id) {
   Observers& o = TheObservers();
-  std::erase_if(o.list, [id](const auto& entry) { return entry.first == id; });
+  if (o.depth == 0) {
+    std::erase_if(o.list, [id](const auto& entry) { return entry.first == id; });
+    return;
+  }
+  for (auto& entry : o.list) {
+    if (entry.first != id) continue;
+    entry.second = nullptr;
+    o.emptied = true;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -91,9 +104,21 @@ void Component::BeforeDestruction() {}
 
 void Component::Changed(std::string_view what) {
   Observers& o = TheObservers();
-  if (o.list.empty()) return;
-  auto list = o.list;  // an observer may add or remove observers
-  for (auto& [id, observer] : list) {
+  const std::size_t count = o.list.size();
+  if (count == 0) return;
+  struct Depth {
+    Observers& o;
+    explicit Depth(Observers& x) : o(x) { ++o.depth; }
+    ~Depth() {
+      if (--o.depth == 0 && o.emptied) {
+        o.emptied = false;
+        std::erase_if(o.list, [](const auto& entry) { return !entry.second; });
+      }
+    }
+  } depth(o);
+  for (std::size_t i = 0; i < count && i < o.list.size(); ++i) {
+    // A copy: an observer added meanwhile may move the list.
+    ChangeObserver observer = o.list[i].second;
     if (observer) observer(*this, what);
   }
 }

@@ -516,8 +516,10 @@ TEST(Winsock, AddressTexts) {
   EXPECT_EQ(inet_addr("1.2.3.256"), INADDR_NONE);
   EXPECT_EQ(inet_addr(nullptr), INADDR_NONE);
   in_addr a{};
-  a.s_addr = htonl(0x0A000102);
-  EXPECT_EQ(winsock::inet_ntoa(a), "10.0.1.2");
+  for (const char* text : {"10.0.1.2", "0.0.0.0", "255.255.255.255", "100.20.3.99", "127.0.0.1"}) {
+    a.s_addr = inet_addr(text);
+    EXPECT_EQ(winsock::inet_ntoa(a), text);
+  }
 }
 
 TEST(Winsock, HostAndServiceLookups) {
