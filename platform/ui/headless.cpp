@@ -227,13 +227,16 @@ HeadlessConsole::HeadlessConsole(std::string program, std::FILE* out) : program_
     if (what == "Created") {
       Created(c);
     } else if (what == "Caption") {
-      if (auto* item = dynamic_cast<MenuItem*>(&c)) {
+      // The main form first, by address: its caption changes most.
+      if (Form* main = MainForm(); main && static_cast<Component*>(main) == &c) {
+        Print("@ caption " + main->Caption());
+      } else if (auto* item = dynamic_cast<MenuItem*>(&c)) {
         Print("@ menu " + item->Name() + " " + item->Caption());
-      } else if (auto* form = dynamic_cast<Form*>(&c); form && form == MainForm()) {
-        Print("@ caption " + form->Caption());
       }
     } else if (what == "Title") {
-      if (auto* app = dynamic_cast<Application*>(&c)) Print("@ title " + app->Title());
+      Application* app = Application::Current();
+      if (!app || static_cast<Component*>(app) != &c) app = dynamic_cast<Application*>(&c);
+      if (app) Print("@ title " + app->Title());
     } else if (what == "ModalBegin" || what == "ModalEnd") {
       if (auto* form = dynamic_cast<Form*>(&c))
         Print(std::string(what == "ModalBegin" ? "@ modal " : "@ modal-end ") + form->Name());
@@ -266,7 +269,8 @@ HeadlessConsole::~HeadlessConsole() {
 void HeadlessConsole::SetMainForm(Form* form) { main_form_id_ = form ? form->Id() : 0; }
 
 Form* HeadlessConsole::MainForm() const {
-  if (main_form_id_) return dynamic_cast<Form*>(Component::FromId(main_form_id_));
+  // The id was a form's, and ids are never given out again.
+  if (main_form_id_) return static_cast<Form*>(Component::FromId(main_form_id_));
   Application* app = Application::Current();
   return app ? app->MainForm() : nullptr;
 }
