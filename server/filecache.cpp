@@ -78,3 +78,60 @@ std::shared_ptr<const std::string> CachedFileBytes(const std::string& path) {
   entries.emplace(path, Entry{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, bytes});
   return bytes;
 }
+
+// ---------------------------------------------------------------------------
+
+OpenFile::~OpenFile() { ::close(fd); }
+
+namespace {
+
+constexpr size_t kOpenFilesMax = 32;
+constexpr time_t kOpenIdleSeconds = 5;  // a descriptor unused this long is closed
+
+struct OpenEntry {
+  dev_t dev;
+  ino_t ino;
+  timespec ctime;
+  std::shared_ptr<const OpenFile> file;
+  time_t used;
+};
+
+std::unordered_map<std::string, OpenEntry> open_entries;
+
+time_t MonotonicNow() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec;
+}
+
+}  // namespace
+
+std::shared_ptr<const OpenFile> CachedOpenFile(const std::string& path, off_t& size) {
+  struct stat st;
+  if (!RegularFileStat(path, st)) return nullptr;
+  const time_t now = MonotonicNow();
+  auto it = open_entries.find(path);
+  if (it != open_entries.end()) {
+    OpenEntry& e = it->second;
+    if (e.dev == st.st_dev && e.ino == st.st_ino && Same(e.ctime, st.st_ctim)) {
+      e.used = now;
+      size = st.st_size;
+      return e.file;
+    }
+    open_entries.erase(it);
+  }
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  auto file = std::make_shared<const OpenFile>(fd);
+  struct stat opened;
+  if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) return nullptr;
+  size = opened.st_size;
+  // Kept only when it is the file that was looked at; descriptors idle for a
+  // while are closed, so that a deleted file's space is not held for long.
+  if (opened.st_dev == st.st_dev && opened.st_ino == st.st_ino && Same(opened.st_ctim, st.st_ctim)) {
+    std::erase_if(open_entries, [now](const auto& entry) { return now - entry.second.used > kOpenIdleSeconds; });
+    if (open_entries.size() >= kOpenFilesMax) open_entries.clear();
+    open_entries.emplace(path, OpenEntry{st.st_dev, st.st_ino, st.st_ctim, file, now});
+  }
+  return file;
+}

@@ -123,7 +123,7 @@ TSock::TSock(TServer* owner, int32_t slot, std::string_view temp_dir)
 }
 
 TSock::~TSock() {
-  if (SendFile >= 0) ::close(SendFile);
+  if (SendFile >= 0 && !SharedFile) ::close(SendFile);
   if (InputFifo) FifoFree(InputFifo);
   if (OutputFifo) FifoFree(OutputFifo);
 }
@@ -525,12 +525,16 @@ void TServer::ReleaseOutputFifo(int32_t slot) {
 bool TServer::OpenSendFile(int32_t slot, std::string_view name, bool start_now) {
   TSock* c = Connections[slot];
   if (c->FileOpen) CloseSendFile(slot, false);
-  // A small settled file comes from memory (a file to be deleted never does).
+  // A small settled file comes from memory, a larger one from a descriptor
+  // kept open (a file to be deleted after sending never does).
   int fd = -1;
   struct stat st;
   if (!c->KillSent) c->FileBytes = CachedFileBytes(std::string(name));
+  if (!c->KillSent && !c->FileBytes) c->SharedFile = CachedOpenFile(std::string(name), st.st_size);
   if (c->FileBytes) {
     st.st_size = static_cast<off_t>(c->FileBytes->size());
+  } else if (c->SharedFile) {
+    fd = c->SharedFile->fd;
   } else {
     // A missing file fails the open; a directory fails the check after it.
     fd = ::open(std::string(name).c_str(), O_RDONLY | O_CLOEXEC);
@@ -607,8 +611,9 @@ bool TServer::SendFileBlocks(int32_t slot) {
 void TServer::CloseSendFile(int32_t slot, bool keep_state) {
   TSock* c = Connections[slot];
   if (c->FileOpen) {
-    if (c->FileBytes || ::close(c->SendFile) == 0) CountEvent(evFilesClosed);
+    if (c->FileBytes || c->SharedFile || ::close(c->SendFile) == 0) CountEvent(evFilesClosed);
     c->FileBytes.reset();
+    c->SharedFile.reset();
     c->SendFile = -1;
     c->FileOpen = false;
   }

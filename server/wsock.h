@@ -23,6 +23,8 @@
 #include "foundation/shortstring.h"
 #include "interface/tandrel.h"
 #include "platform/datetime.h"
+
+struct OpenFile;  // server/filecache.h
 #include "platform/msgloop.h"
 #include "platform/winsock.h"
 #include "server/bytefifo.h"
@@ -76,6 +78,7 @@ class TSock {
   ShortString FileName;      // the file being sent
   int SendFile;              // descriptor of the open file, -1 when none
   std::shared_ptr<const std::string> FileBytes;  // or its bytes, for a small file held in memory
+  std::shared_ptr<const OpenFile> SharedFile;    // or the cache's descriptor (SendFile is its fd)
   bool FileOpen;
   bool FileInProgress;
   int64_t BytesSent;

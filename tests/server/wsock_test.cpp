@@ -1,6 +1,7 @@
 #include "server/wsock.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -125,6 +126,37 @@ TEST_F(WSock, ASmallSettledFileIsSentFromMemoryUntilItChanges) {
   std::string other = MakeFile("other", 1000);
   ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);
   EXPECT_EQ(fetch().size(), 1000u);
+}
+
+// A larger file goes from a descriptor kept open: every request still gets
+// the file the name shows now, whole.
+TEST_F(WSock, ALargerFileIsSentAsTheNameShowsItNow) {
+  Start();
+  std::string path = MakeFile("large", 100000);
+  auto fetch = [&] {
+    return Exchange([&] {
+      Client c(port);
+      c.Send("FILE " + path + "\n");
+      return c.ReadAll();
+    });
+  };
+  auto read = [&] {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  ASSERT_EQ(fetch(), read());
+  int32_t opened = EventCount(evFilesOpened), closed = EventCount(evFilesClosed);
+  EXPECT_EQ(fetch(), read());
+  EXPECT_EQ(EventCount(evFilesOpened), opened + 1);
+  EXPECT_EQ(EventCount(evFilesClosed), closed + 1);
+  std::ofstream(path, std::ios::binary | std::ios::app) << "more";
+  EXPECT_EQ(fetch(), read()) << "grown in place";
+  ASSERT_EQ(::truncate(path.c_str(), 70000), 0);
+  EXPECT_EQ(fetch(), read()) << "cut in place";
+  std::string other = MakeFile("other", 80000);
+  ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);
+  EXPECT_EQ(fetch(), read()) << "replaced";
+  EXPECT_EQ(fetch().size(), 80000u);
 }
 
 TEST_F(WSock, KillSentFileIsDeletedWhenItWasSent) {
