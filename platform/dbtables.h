@@ -22,19 +22,19 @@
 #include <string_view>
 #include <utility>
 
-#define HALV_DB_API __attribute__((visibility("default")))
+#include "platform/export.h"
 
 namespace platform {
 
-class HALV_DB_API DbError : public std::runtime_error {
+class HALV_EXPORT DbError : public std::runtime_error {
  public:
   explicit DbError(const std::string& message);
   ~DbError() override;
 };
 
 // Engine start and end. DbiInit returns 0 when the engine started.
-HALV_DB_API int DbiInit();
-HALV_DB_API void DbiExit();
+HALV_EXPORT int DbiInit();
+HALV_EXPORT void DbiExit();
 
 // Results of DbiAddAlias.
 constexpr int kDbiOk = 0;
@@ -42,17 +42,17 @@ constexpr int kDbiAliasExists = 1;  // the alias keeps the path it has
 constexpr int kDbiAliasFailed = 2;  // bad name or parameter text, or the registry could not be written
 
 // Adds a persistent alias; params is "PATH:" followed by the directory.
-HALV_DB_API int DbiAddAlias(std::string_view name, std::string_view params);
+HALV_EXPORT int DbiAddAlias(std::string_view name, std::string_view params);
 
 // The directory registered for an alias (names compare without regard to
 // case); false when the alias is not registered.
-HALV_DB_API bool LookupAlias(std::string_view name, std::string& directory);
+HALV_EXPORT bool LookupAlias(std::string_view name, std::string& directory);
 
 // The file that holds the alias registry.
-HALV_DB_API std::string AliasRegistryFile();
+HALV_EXPORT std::string AliasRegistryFile();
 
 // Reads a blob from its start, like a memory stream.
-class HALV_DB_API BlobReader {
+class HALV_EXPORT BlobReader {
  public:
   BlobReader() = default;
   explicit BlobReader(std::string bytes) : bytes_(std::move(bytes)) {}
@@ -70,7 +70,7 @@ class HALV_DB_API BlobReader {
 // order, reading and writing the current record. Every operation but the
 // setters of the names, Close and Active raises DbError while the table is
 // closed.
-class HALV_DB_API Table {
+class HALV_EXPORT Table {
  public:
   Table();
   ~Table();
@@ -158,6 +158,6 @@ class HALV_DB_API Table {
 
 // Runs SQL statements on a database file, creating the file when create is
 // true; for making tables (see foundation/security-tables.sql).
-HALV_DB_API void ExecuteSql(const std::string& file, std::string_view sql, bool create);
+HALV_EXPORT void ExecuteSql(const std::string& file, std::string_view sql, bool create);
 
 }  // namespace platform

@@ -233,7 +233,7 @@ TEST_F(ExtensionSite, WithoutThePageEngineTheStartSaysSoAndPagesGoOutAsTheyAre) 
   std::string bare = root_ + "/bare/";
   fs::create_directories(bare);
   fs::copy_file(TESTSERVER_PATH, bare + "testserver");
-  for (const char* lib : {"libtandrel.so", "libhalvplatform.so"}) fs::create_symlink(BuiltDir() + lib, bare + lib);
+  for (const char* lib : {"libtandrel.so", "libhalvplatform.so.1"}) fs::create_symlink(BuiltDir() + lib, bare + lib);
   WriteFile(home_ + "page.html", "<p>{{$RESOURCE 2}}</p>");
   Start(bare + "testserver");
   EXPECT_NE(ReadFile(prog_ + "server.err").find("Can't load MORVEX32.DLL!"), std::string::npos)

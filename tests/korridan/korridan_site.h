@@ -118,7 +118,7 @@ class KorridanSite : public ::testing::Test {
     fs::create_directories(prog_);
     // The program and what it loads, as an installation holds them.
     fs::path bin = fs::path(KORRIDAN_PATH).parent_path();
-    for (const char* f : {"korridan", "libhalvplatform.so", "libhalvui.so", "libtandrel.so", "MORVEX32.DLL"})
+    for (const char* f : {"korridan", "libhalvplatform.so.1", "libhalvui.so.1", "libtandrel.so", "MORVEX32.DLL"})
       fs::copy_file(bin / f, prog_ + f, fs::copy_options::overwrite_existing);
     for (const char* d : {"HTDocs/private", "Data", "Logs", "Temp"}) fs::create_directories(prog_ + d);
     WriteFile(home_ + "index.html", "<html><body>index</body></html>\n");
