@@ -79,7 +79,6 @@ class HALV_EXPORT Table {
 
   void SetDatabaseName(std::string alias);
   void SetTableName(std::string name);
-  const std::string& DatabaseName() const;
 
   // Opens <alias directory>/<name>.db; a missing alias, directory, file or
   // table raises. Nothing is created. Opening an open table does nothing.
@@ -103,8 +102,6 @@ class HALV_EXPORT Table {
   void Next();
   bool Eof() const;
   int RecordCount();
-  // Whether there is a current record.
-  bool HasRecord() const;
 
   // Fields of the current record (of the edit buffer while editing). A null
   // value reads as "", 0 and an empty blob. AsInteger gives the low 32 bits of
@@ -112,7 +109,6 @@ class HALV_EXPORT Table {
   // is not a number raises.
   std::string AsString(int field) const;
   std::int32_t AsInteger(int field) const;
-  std::string AsBlob(int field) const;
   BlobReader OpenBlob(int field) const;
   std::string AsString(std::string_view field) const { return AsString(FieldIndex(field)); }
   std::int32_t AsInteger(std::string_view field) const { return AsInteger(FieldIndex(field)); }
@@ -124,9 +120,7 @@ class HALV_EXPORT Table {
   void Edit();
   void Insert();
   void Cancel();
-  bool Editing() const;
   void SetString(int field, std::string_view value);
-  void SetInteger(int field, std::int32_t value);
   void SetBlob(int field, std::string_view bytes);
   void SetString(std::string_view field, std::string_view value) { SetString(FieldIndex(field), value); }
   void Post();
@@ -155,9 +149,5 @@ class HALV_EXPORT Table {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
-
-// Runs SQL statements on a database file, creating the file when create is
-// true; for making tables (see foundation/security-tables.sql).
-HALV_EXPORT void ExecuteSql(const std::string& file, std::string_view sql, bool create);
 
 }  // namespace platform

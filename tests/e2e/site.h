@@ -28,6 +28,7 @@
 #include "platform/dbtables.h"
 #include "tests/support/free_port.h"
 #include "tests/support/program_dir.h"
+#include "tests/support/execute_sql.h"
 #include "tests/support/security_tables.h"
 
 namespace e2e {
@@ -185,7 +186,7 @@ class Site : public ::testing::Test {
   }
 
   void Sql(const std::string& table, const std::string& sql) {
-    platform::ExecuteSql(prog_ + "Data/" + table + ".db", sql, false);
+    testsupport::ExecuteSql(prog_ + "Data/" + table + ".db", sql, false);
   }
   void AddUser(const std::string& login, const std::string& password, const std::string& groups) {
     Sql("USERS", testsupport::UserInsert(login, password, groups));

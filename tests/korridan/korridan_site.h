@@ -37,6 +37,7 @@
 #include "platform/dbtables.h"
 #include "tests/support/free_port.h"
 #include "tests/support/program_dir.h"
+#include "tests/support/execute_sql.h"
 #include "tests/support/security_tables.h"
 
 namespace korridan_test {
@@ -155,7 +156,7 @@ class KorridanSite : public ::testing::Test {
   }
 
   void Sql(const std::string& table, const std::string& sql) {
-    platform::ExecuteSql(prog_ + "Data/" + table + ".db", sql, false);
+    testsupport::ExecuteSql(prog_ + "Data/" + table + ".db", sql, false);
   }
   void Rule(const std::string& dir, const std::string& enforce, const std::string& groups) {
     Sql("ACCESS", testsupport::RuleInsert(dir, enforce, groups, "I"));
