@@ -5,7 +5,7 @@
 // KORRIDAN.INI and MIME.INI are read beside the executable; STATS.DAT and
 // malloc.log lie in the current directory. With a display (DISPLAY or
 // WAYLAND_DISPLAY set) the forms show as windows, drawn by the front-end
-// library libhalvqt.so loaded from beside the executable. --headless runs
+// library libhalvqt.so.1 loaded from beside the executable. --headless runs
 // without a window, as does a start with no display or without that
 // library; the log window then goes to
 // standard output and message boxes to standard error (console/headless.h

@@ -1,7 +1,6 @@
 #include "console/settingsform.h"
 
 #include <cerrno>
-#include <climits>
 #include <stdexcept>
 
 #include "console/includeform.h"
@@ -9,6 +8,7 @@
 #include "foundation/settings.h"
 #include "platform/files.h"
 #include "platform/msgbox.h"
+#include "platform/ui/convert.h"
 
 namespace ui = platform::ui;
 
@@ -37,23 +37,9 @@ std::vector<std::pair<std::string, std::string>> GridPairs(const ui::StringGrid&
 }  // namespace
 
 int32_t StrToInt(const std::string& text) {
-  size_t i = text.find_first_not_of(' ');
-  bool ok = i != std::string::npos;
-  bool negative = false;
-  if (ok && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  ok = ok && i < text.size();
-  long long v = 0;
-  for (; ok && i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') {
-      ok = false;
-      break;
-    }
-    v = v * 10 + (text[i] - '0');
-    if (v > static_cast<long long>(INT_MAX) + 1) ok = false;
-  }
-  if (negative) v = -v;
-  if (!ok || v < INT_MIN || v > INT_MAX) throw std::runtime_error("'" + text + "' is not a valid integer value");
-  return static_cast<int32_t>(v);
+  int32_t value = 0;
+  if (!ui::ReadInt32(text, value)) throw std::runtime_error("'" + text + "' is not a valid integer value");
+  return value;
 }
 
 // ---------------------------------------------------------------------------

@@ -10,8 +10,10 @@
 // process may call.
 #pragma once
 
+#include "platform/export.h"
 #include "platform/msgloop.h"
 
+HALV_EXPORT_BEGIN
 namespace platform {
 
 // Opens the channel of hwnd (a window of this process). False when hwnd is
@@ -34,3 +36,4 @@ void RouteSignalsTo(HWND mainWindow);
 constexpr UINT kCycleLogsMessage = WM_USER + 1000;
 
 }  // namespace platform
+HALV_EXPORT_END

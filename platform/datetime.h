@@ -8,6 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/export.h"
+
+HALV_EXPORT_BEGIN
 namespace platform {
 
 using TDateTime = double;
@@ -70,3 +73,4 @@ std::string FormatDateTime(std::string_view format, TDateTime t);
 bool ParseDateTime(const std::string& text, TDateTime& out);
 
 }  // namespace platform
+HALV_EXPORT_END

@@ -248,28 +248,6 @@ int DbiAddAlias(std::string_view name, std::string_view params) {
   return kDbiOk;
 }
 
-void ExecuteSql(const std::string& file, std::string_view sql, bool create) {
-  sqlite3* db = nullptr;
-  int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
-  int rc = sqlite3_open_v2(file.c_str(), &db, flags, nullptr);
-  if (rc != SQLITE_OK) {
-    std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    sqlite3_close(db);
-    throw DbError(file + ": " + msg);
-  }
-  sqlite3_busy_timeout(db, kWriteWaitMs);
-  std::string text(sql);
-  char* err = nullptr;
-  rc = sqlite3_exec(db, text.c_str(), nullptr, nullptr, &err);
-  if (rc != SQLITE_OK) {
-    std::string msg = err ? err : sqlite3_errstr(rc);
-    sqlite3_free(err);
-    sqlite3_close(db);
-    throw DbError(file + ": " + msg);
-  }
-  sqlite3_close(db);
-}
-
 // ---------------------------------------------------------------------------
 
 struct Table::Impl {
@@ -437,7 +415,6 @@ Table::~Table() { impl_->CloseDb(); }
 
 void Table::SetDatabaseName(std::string alias) { impl_->alias = std::move(alias); }
 void Table::SetTableName(std::string name) { impl_->name = std::move(name); }
-const std::string& Table::DatabaseName() const { return impl_->alias; }
 const std::string& Table::FileName() const { return impl_->file; }
 bool Table::Active() const { return impl_->db != nullptr; }
 
@@ -610,11 +587,6 @@ bool Table::Eof() const {
   return impl_->eof;
 }
 
-bool Table::HasRecord() const {
-  impl_->CheckOpen();
-  return impl_->has_row;
-}
-
 int Table::RecordCount() {
   Impl& m = *impl_;
   m.CheckOpen();
@@ -666,14 +638,12 @@ std::int32_t Table::AsInteger(int field) const {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(n));
 }
 
-std::string Table::AsBlob(int field) const {
+BlobReader Table::OpenBlob(int field) const {
   const Value& v = impl_->FieldValue(field);
-  if (v.type == SQLITE_TEXT || v.type == SQLITE_BLOB) return v.bytes;
-  if (v.type == SQLITE_NULL) return "";
-  return AsString(field);
+  if (v.type == SQLITE_TEXT || v.type == SQLITE_BLOB) return BlobReader(v.bytes);
+  if (v.type == SQLITE_NULL) return BlobReader();
+  return BlobReader(AsString(field));
 }
-
-BlobReader Table::OpenBlob(int field) const { return BlobReader(AsBlob(field)); }
 
 void Table::Edit() {
   Impl& m = *impl_;
@@ -704,22 +674,10 @@ void Table::Cancel() {
   if (m.has_row && !m.LoadRow(m.rowid)) m.has_row = false;  // back to the stored values
 }
 
-bool Table::Editing() const {
-  impl_->CheckOpen();
-  return impl_->mode != Impl::Mode::kBrowse;
-}
-
 void Table::SetString(int field, std::string_view value) {
   Value v;
   v.type = SQLITE_TEXT;
   v.bytes.assign(value.data(), value.size());
-  impl_->SetValue(field, std::move(v));
-}
-
-void Table::SetInteger(int field, std::int32_t value) {
-  Value v;
-  v.type = SQLITE_INTEGER;
-  v.integer = value;
   impl_->SetValue(field, std::move(v));
 }
 

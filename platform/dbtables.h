@@ -22,19 +22,19 @@
 #include <string_view>
 #include <utility>
 
-#define HALV_DB_API __attribute__((visibility("default")))
+#include "platform/export.h"
 
 namespace platform {
 
-class HALV_DB_API DbError : public std::runtime_error {
+class HALV_EXPORT DbError : public std::runtime_error {
  public:
   explicit DbError(const std::string& message);
   ~DbError() override;
 };
 
 // Engine start and end. DbiInit returns 0 when the engine started.
-HALV_DB_API int DbiInit();
-HALV_DB_API void DbiExit();
+HALV_EXPORT int DbiInit();
+HALV_EXPORT void DbiExit();
 
 // Results of DbiAddAlias.
 constexpr int kDbiOk = 0;
@@ -42,17 +42,17 @@ constexpr int kDbiAliasExists = 1;  // the alias keeps the path it has
 constexpr int kDbiAliasFailed = 2;  // bad name or parameter text, or the registry could not be written
 
 // Adds a persistent alias; params is "PATH:" followed by the directory.
-HALV_DB_API int DbiAddAlias(std::string_view name, std::string_view params);
+HALV_EXPORT int DbiAddAlias(std::string_view name, std::string_view params);
 
 // The directory registered for an alias (names compare without regard to
 // case); false when the alias is not registered.
-HALV_DB_API bool LookupAlias(std::string_view name, std::string& directory);
+HALV_EXPORT bool LookupAlias(std::string_view name, std::string& directory);
 
 // The file that holds the alias registry.
-HALV_DB_API std::string AliasRegistryFile();
+HALV_EXPORT std::string AliasRegistryFile();
 
 // Reads a blob from its start, like a memory stream.
-class HALV_DB_API BlobReader {
+class HALV_EXPORT BlobReader {
  public:
   BlobReader() = default;
   explicit BlobReader(std::string bytes) : bytes_(std::move(bytes)) {}
@@ -70,7 +70,7 @@ class HALV_DB_API BlobReader {
 // order, reading and writing the current record. Every operation but the
 // setters of the names, Close and Active raises DbError while the table is
 // closed.
-class HALV_DB_API Table {
+class HALV_EXPORT Table {
  public:
   Table();
   ~Table();
@@ -79,7 +79,6 @@ class HALV_DB_API Table {
 
   void SetDatabaseName(std::string alias);
   void SetTableName(std::string name);
-  const std::string& DatabaseName() const;
 
   // Opens <alias directory>/<name>.db; a missing alias, directory, file or
   // table raises. Nothing is created. Opening an open table does nothing.
@@ -103,8 +102,6 @@ class HALV_DB_API Table {
   void Next();
   bool Eof() const;
   int RecordCount();
-  // Whether there is a current record.
-  bool HasRecord() const;
 
   // Fields of the current record (of the edit buffer while editing). A null
   // value reads as "", 0 and an empty blob. AsInteger gives the low 32 bits of
@@ -112,7 +109,6 @@ class HALV_DB_API Table {
   // is not a number raises.
   std::string AsString(int field) const;
   std::int32_t AsInteger(int field) const;
-  std::string AsBlob(int field) const;
   BlobReader OpenBlob(int field) const;
   std::string AsString(std::string_view field) const { return AsString(FieldIndex(field)); }
   std::int32_t AsInteger(std::string_view field) const { return AsInteger(FieldIndex(field)); }
@@ -124,9 +120,7 @@ class HALV_DB_API Table {
   void Edit();
   void Insert();
   void Cancel();
-  bool Editing() const;
   void SetString(int field, std::string_view value);
-  void SetInteger(int field, std::int32_t value);
   void SetBlob(int field, std::string_view bytes);
   void SetString(std::string_view field, std::string_view value) { SetString(FieldIndex(field), value); }
   void Post();
@@ -155,9 +149,5 @@ class HALV_DB_API Table {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
-
-// Runs SQL statements on a database file, creating the file when create is
-// true; for making tables (see foundation/security-tables.sql).
-HALV_DB_API void ExecuteSql(const std::string& file, std::string_view sql, bool create);
 
 }  // namespace platform

@@ -4,6 +4,9 @@
 
 #include <string>
 
+#include "platform/export.h"
+
+HALV_EXPORT_BEGIN
 namespace platform {
 
 // An opaque module handle; nullptr means failure.
@@ -34,3 +37,4 @@ bool FreeLibrary(LibraryHandle library);
 std::string LastLoadError();
 
 }  // namespace platform
+HALV_EXPORT_END

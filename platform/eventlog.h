@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/export.h"
+
+HALV_EXPORT_BEGIN
 namespace platform {
 
 using EventLogHandle = std::uintptr_t;
@@ -17,3 +20,4 @@ EventLogHandle OpenEventLog(const std::string& source);
 bool CloseEventLog(EventLogHandle handle);
 
 }  // namespace platform
+HALV_EXPORT_END

@@ -12,6 +12,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/export.h"
+
+HALV_EXPORT_BEGIN
 namespace platform {
 
 // ---- Paths (pure text, no file-system access) ----
@@ -89,3 +92,4 @@ bool WriteFileAtomic(const std::string& path, std::string_view data,
                      const std::function<void()>& before_rename = {});
 
 }  // namespace platform
+HALV_EXPORT_END

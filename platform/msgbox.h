@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/export.h"
+
+HALV_EXPORT_BEGIN
 namespace platform {
 
 // The icon of a box.
@@ -85,3 +88,4 @@ class MessageBoxScript {
 };
 
 }  // namespace platform
+HALV_EXPORT_END

@@ -26,6 +26,9 @@
 #include <functional>
 #include <string>
 
+#include "platform/export.h"
+
+HALV_EXPORT_BEGIN
 namespace platform {
 
 using HWND = uint32_t;
@@ -216,3 +219,4 @@ void AddWindowDestroyHook(std::function<void(HWND)> hook);
 // For outside libraries (extension libraries, the page engine), from any
 // thread: posts a message into the program's queue. Nonzero when posted.
 extern "C" int HalvPostMessage(uint32_t hwnd, uint32_t msg, uintptr_t wParam, intptr_t lParam);
+HALV_EXPORT_END

@@ -43,6 +43,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/export.h"
+
+HALV_EXPORT_BEGIN
 namespace platform {
 
 class IniWriteError : public std::runtime_error {
@@ -119,3 +122,4 @@ class IniFile {
 void SetIniBeforeReplaceHook(std::function<void()> hook);
 
 }  // namespace platform
+HALV_EXPORT_END

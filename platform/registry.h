@@ -16,6 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/export.h"
+
+HALV_EXPORT_BEGIN
 namespace platform {
 
 // The registry's root directory, without a trailing "/": $HALVORINE_REGISTRY
@@ -52,3 +55,4 @@ class RegistryKey {
 };
 
 }  // namespace platform
+HALV_EXPORT_END

@@ -38,8 +38,10 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/export.h"
 #include "platform/msgloop.h"
 
+HALV_EXPORT_BEGIN
 namespace platform::winsock {
 
 using SOCKET = int;
@@ -197,3 +199,4 @@ std::string inet_ntoa(in_addr address);
 std::string WinsockErrorName(int error);
 
 }  // namespace platform::winsock
+HALV_EXPORT_END

@@ -1,16 +1,14 @@
 #include "tools/cmanfrm.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <stdexcept>
 
 #include "foundation/securitystore.h"
 #include "foundation/serverconfig.h"
 #include "foundation/settings.h"
 #include "platform/ui/application.h"
+#include "platform/ui/convert.h"
 #include "tools/ncfrm.h"
 #include "tools/progress.h"
 #include "tools/preffrm.h"
@@ -22,28 +20,13 @@ TMain* Main = nullptr;
 namespace {
 
 #ifndef HALV_LIBMANAGER
-// The class library's integer conversion: optional blanks and sign, decimal
-// digits, within 32 bits; anything else is an error with its message.
+// The class library's integer conversion as the managers' window reports it:
+// blanks after the number are read too, and the message doubles the quotes
+// around the text (the settings dialog's StrToInt shows single ones).
 int32_t StrToInt(const std::string& text) {
-  const char* s = text.c_str();
-  while (*s == ' ') ++s;
-  char* end = nullptr;
-  errno = 0;
-  long long v = std::strtoll(s, &end, 10);
-  while (end && *end == ' ') ++end;
-  bool digits = end != s && (*s != '+' && *s != '-' ? true : end > s + 1);
-  if (!digits || *end || errno == ERANGE || v < INT32_MIN || v > INT32_MAX)
-    throw std::runtime_error("''" + text + "'' is not a valid integer value");
-  return static_cast<int32_t>(v);
-}
-
-bool ToInt(const std::string& text, int32_t& value) {
-  try {
-    value = StrToInt(text);
-    return true;
-  } catch (const std::runtime_error&) {
-    return false;
-  }
+  int32_t value = 0;
+  if (!ui::ReadInt32(text, value, true)) throw std::runtime_error("''" + text + "'' is not a valid integer value");
+  return value;
 }
 #endif
 
@@ -397,7 +380,7 @@ void TMain::SaveConfProperties() {
 #else
   SetFieldText(Subboard->Description, ConfDesc->Text());
   int32_t max_messages;
-  if (ToInt(MaxMsgs->Text(), max_messages))
+  if (ui::ReadInt32(MaxMsgs->Text(), max_messages, true))
     Subboard->MaxMessages = max_messages;
   else
     MaxMsgs->SetText("0");

@@ -10,11 +10,12 @@
 #include <string>
 #include <utility>
 
+#include "platform/export.h"
 #include "platform/ui/form.h"
 
 namespace platform::ui {
 
-class Application : public Component {
+class HALV_EXPORT Application : public Component {
  public:
   Application();
   // Frees the forms it owns, last created first (each fires OnDestroy),
@@ -69,10 +70,10 @@ class Application : public Component {
 
 // Runs fn; an error escaping it goes to the standard error report. False
 // when it failed.
-bool Guarded(const std::function<void()>& fn);
+HALV_EXPORT bool Guarded(const std::function<void()>& fn);
 
 // The caption for boxes of the running program: the application's title,
 // or the program's file name without an application.
-std::string ProgramTitle();
+HALV_EXPORT std::string ProgramTitle();
 
 }  // namespace platform::ui

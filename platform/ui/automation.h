@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/export.h"
 #include "platform/ui/input.h"
 
 namespace platform::ui {
@@ -20,24 +21,24 @@ class Form;
 namespace automation {
 
 // Dispatches every message queued (and every timer due) until none is left.
-void Pump();
+HALV_EXPORT void Pump();
 // Dispatches messages, waiting for them, until done() holds or `ms`
 // milliseconds have passed; returns done().
-bool PumpUntil(const std::function<bool()>& done, uint32_t ms = 3000);
+HALV_EXPORT bool PumpUntil(const std::function<bool()>& done, uint32_t ms = 3000);
 
-void Click(const Control& control);
+HALV_EXPORT void Click(const Control& control);
 void DblClick(const Control& control);
-void Type(const Control& control, std::string_view text);
-void ReplaceText(const Control& control, std::string text);
-void Key(const Control& control, int key);
-void Choose(const Control& control, int index);
-void ChooseMenu(const MenuItem& item);
-void CloseBox(const Form& form);
+HALV_EXPORT void Type(const Control& control, std::string_view text);
+HALV_EXPORT void ReplaceText(const Control& control, std::string text);
+HALV_EXPORT void Key(const Control& control, int key);
+HALV_EXPORT void Choose(const Control& control, int index);
+HALV_EXPORT void ChooseMenu(const MenuItem& item);
+HALV_EXPORT void CloseBox(const Form& form);
 
 // While alive, runs `respond` each time the form (by name, ASCII case
 // ignored; empty: any form) begins a modal showing, before its modal loop
 // takes the first message. The responder usually posts the user's actions.
-class ModalResponder {
+class HALV_EXPORT ModalResponder {
  public:
   ModalResponder(std::string form_name, std::function<void(Form&)> respond);
   ~ModalResponder();

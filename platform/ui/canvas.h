@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/export.h"
 #include "platform/ui/component.h"
 
 namespace platform::ui {
@@ -42,8 +43,8 @@ struct TextSize {
 
 using FontMetrics = std::function<TextSize(const Font& font, std::string_view text)>;
 // An empty function restores the fixed headless metrics.
-void SetFontMetrics(FontMetrics metrics);
-TextSize MeasureText(const Font& font, std::string_view text);
+HALV_EXPORT void SetFontMetrics(FontMetrics metrics);
+HALV_EXPORT TextSize MeasureText(const Font& font, std::string_view text);
 TextSize HeadlessMeasureText(const Font& font, std::string_view text);
 
 struct DrawCall {
@@ -57,9 +58,9 @@ struct DrawCall {
   Font font;
 };
 
-const char* OpName(DrawCall::Op op);
+HALV_EXPORT const char* OpName(DrawCall::Op op);
 
-class Canvas {
+class HALV_EXPORT Canvas {
  public:
   // Set them before drawing; each call records the state in force.
   Pen pen;
@@ -96,7 +97,7 @@ class Canvas {
 };
 
 // A control that is painted by code: Paint (or OnPaint) draws on its canvas.
-class PaintBox : public Control {
+class HALV_EXPORT PaintBox : public Control {
  public:
   PaintBox(Component* owner, Control* parent, std::string name = {});
 

@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/export.h"
 #include "platform/ascii.h"
 
 namespace platform::ui {
@@ -69,7 +70,7 @@ constexpr Color clBtnText = kSystemColor | 18;
 
 // The RGB value of a colour; system colours take the classic grey palette
 // (button face $C0C0C0, window white, texts black).
-Color ColorToRGB(Color color);
+HALV_EXPORT Color ColorToRGB(Color color);
 
 struct Font {
   std::string name = "System";
@@ -99,15 +100,15 @@ using ascii::UpperCase;
 // renderer that repaints in its observer shows progress bars and captions
 // at once, even while no loop runs.
 using ChangeObserver = std::function<void(class Component& component, std::string_view what)>;
-int AddChangeObserver(ChangeObserver observer);
-void RemoveChangeObserver(int id);
+HALV_EXPORT int AddChangeObserver(ChangeObserver observer);
+HALV_EXPORT void RemoveChangeObserver(int id);
 
 // ---------------------------------------------------------------------------
 
 // Sender-only events.
 using NotifyEvent = std::function<void(class Component& sender)>;
 
-class Component {
+class HALV_EXPORT Component {
  public:
   explicit Component(Component* owner, std::string name = {});
   virtual ~Component();
@@ -170,13 +171,13 @@ class Component {
 };
 
 // BeforeDestruction, then delete. For components made with new.
-void Free(Component* component);
+HALV_EXPORT void Free(Component* component);
 
 // ---------------------------------------------------------------------------
 
 enum class Align { None, Top, Bottom, Left, Right, Client };
 
-class Control : public Component {
+class HALV_EXPORT Control : public Component {
  public:
   Control(Component* owner, Control* parent, std::string name = {});
   ~Control() override;

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/export.h"
 #include "platform/ui/component.h"
 
 namespace platform::ui {
@@ -28,7 +29,7 @@ namespace platform::ui {
 enum class Alignment { Left, Right, Center };
 enum class Bevel { None, Lowered, Raised };
 
-class Panel : public Control {
+class HALV_EXPORT Panel : public Control {
  public:
   Panel(Component* owner, Control* parent, std::string name = {});
   Bevel BevelOuter() const { return bevel_outer_; }
@@ -44,12 +45,12 @@ class Panel : public Control {
   int bevel_width_ = 1;
 };
 
-class GroupBox : public Control {
+class HALV_EXPORT GroupBox : public Control {
  public:
   GroupBox(Component* owner, Control* parent, std::string name = {});
 };
 
-class Label : public Control {
+class HALV_EXPORT Label : public Control {
  public:
   Label(Component* owner, Control* parent, std::string name = {});
   Alignment GetAlignment() const { return alignment_; }
@@ -65,7 +66,7 @@ class Label : public Control {
 // A push button. A click sets the form's modal result to the button's
 // (when not mrNone), then fires OnClick. Enter on the form presses the
 // default button (or the focused button), Esc the cancel button.
-class Button : public Control {
+class HALV_EXPORT Button : public Control {
  public:
   // Ok: the standard OK button with its check-mark picture (caption "OK",
   // modal result mrOk, default button).
@@ -97,7 +98,7 @@ class Button : public Control {
 };
 
 // A tool-bar button with a picture and a hint; it never takes the focus.
-class SpeedButton : public Control {
+class HALV_EXPORT SpeedButton : public Control {
  public:
   SpeedButton(Component* owner, Control* parent, std::string name = {});
   const std::string& Glyph() const { return glyph_; }
@@ -112,7 +113,7 @@ class SpeedButton : public Control {
 
 enum class CharCase { Normal, Upper, Lower };
 
-class Edit : public Control {
+class HALV_EXPORT Edit : public Control {
  public:
   Edit(Component* owner, Control* parent, std::string name = {});
   const std::string& Text() const { return text_; }
@@ -149,7 +150,7 @@ class Edit : public Control {
 // number outside them is replaced by the nearest bound (a text that is no
 // number stays as it is). Bounds apply only when MaxValue differs from
 // MinValue.
-class SpinEdit : public Edit {
+class HALV_EXPORT SpinEdit : public Edit {
  public:
   SpinEdit(Component* owner, Control* parent, std::string name = {});
   int MinValue() const { return min_; }
@@ -174,7 +175,7 @@ class SpinEdit : public Edit {
   int increment_ = 1;
 };
 
-class CheckBox : public Control {
+class HALV_EXPORT CheckBox : public Control {
  public:
   CheckBox(Component* owner, Control* parent, std::string name = {});
   bool Checked() const { return checked_; }
@@ -188,7 +189,7 @@ class CheckBox : public Control {
   bool checked_ = false;
 };
 
-class RadioButton : public Control {
+class HALV_EXPORT RadioButton : public Control {
  public:
   RadioButton(Component* owner, Control* parent, std::string name = {});
   bool Checked() const { return checked_; }
@@ -203,7 +204,7 @@ class RadioButton : public Control {
 };
 
 // A framed group of radio choices, one item chosen (or none: -1).
-class RadioGroup : public Control {
+class HALV_EXPORT RadioGroup : public Control {
  public:
   RadioGroup(Component* owner, Control* parent, std::string name = {});
   const std::vector<std::string>& Items() const { return items_; }
@@ -234,7 +235,7 @@ struct ListItem {
   bool selected = false;
 };
 
-class ListBox : public Control {
+class HALV_EXPORT ListBox : public Control {
  public:
   ListBox(Component* owner, Control* parent, std::string name = {});
 
@@ -290,7 +291,7 @@ class ListBox : public Control {
 };
 
 // A drop-down list the user chooses from (no typing).
-class ComboBox : public Control {
+class HALV_EXPORT ComboBox : public Control {
  public:
   ComboBox(Component* owner, Control* parent, std::string name = {});
   const std::vector<std::string>& Items() const { return items_; }
@@ -320,7 +321,7 @@ class ComboBox : public Control {
 
 enum class ScrollBars { None, Horizontal, Vertical, Both };
 
-class Memo : public Control {
+class HALV_EXPORT Memo : public Control {
  public:
   Memo(Component* owner, Control* parent, std::string name = {});
   const std::vector<std::string>& Lines() const { return lines_; }
@@ -355,7 +356,7 @@ class Memo : public Control {
 
 // A progress bar. Every change is announced at once ("Progress"), so a
 // renderer shows it even while no loop runs.
-class Gauge : public Control {
+class HALV_EXPORT Gauge : public Control {
  public:
   Gauge(Component* owner, Control* parent, std::string name = {});
   int MinValue() const { return min_; }
@@ -385,7 +386,7 @@ struct Picture {
   int height = 0;
 };
 
-class Image : public Control {
+class HALV_EXPORT Image : public Control {
  public:
   Image(Component* owner, Control* parent, std::string name = {});
   const Picture& GetPicture() const { return picture_; }

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/export.h"
 #include "platform/msgbox.h"
 #include "platform/ui/component.h"
 
@@ -29,10 +30,10 @@ namespace platform::ui {
 // Message boxes
 
 // A plain box with OK, captioned with the application title.
-void ShowMessage(const std::string& text);
+HALV_EXPORT void ShowMessage(const std::string& text);
 // A box of that kind, captioned "Information", "Warning", "Error" or
 // "Confirm" (plain boxes: the application title); the button chosen.
-int MessageDlg(const std::string& text, MsgKind kind, MsgButtons buttons);
+HALV_EXPORT int MessageDlg(const std::string& text, MsgKind kind, MsgButtons buttons);
 // The caption MessageDlg gives a kind.
 std::string DialogCaption(MsgKind kind);
 
@@ -59,11 +60,11 @@ using DirectoryHandler = std::function<std::optional<std::string>(const Director
 
 // Install a handler for every later dialog; an empty one restores the
 // headless default. Return the handler replaced.
-OpenFileHandler SetOpenFileHandler(OpenFileHandler handler);
-DirectoryHandler SetDirectoryHandler(DirectoryHandler handler);
+HALV_EXPORT OpenFileHandler SetOpenFileHandler(OpenFileHandler handler);
+HALV_EXPORT DirectoryHandler SetDirectoryHandler(DirectoryHandler handler);
 
 // The open-file dialog.
-class OpenDialog : public Component {
+class HALV_EXPORT OpenDialog : public Component {
  public:
   explicit OpenDialog(Component* owner, std::string name = {});
   const std::string& Title() const { return request_.title; }
@@ -99,14 +100,14 @@ struct SelectDirOptions {
 // it is made (a failure throws). True when a directory was chosen:
 // `directory` then holds it, absolute, without a trailing "/" (the root
 // stays "/").
-bool SelectDirectory(std::string& directory, SelectDirOptions options = {});
+HALV_EXPORT bool SelectDirectory(std::string& directory, SelectDirOptions options = {});
 
 extern const char* const kCreateDirectoryQuestion;
 
 // For tests: while alive, answers the open-file and directory dialogs from
 // queues and records every request. An empty queue means Cancel. Restores
 // the previous handlers when destroyed.
-class DialogScript {
+class HALV_EXPORT DialogScript {
  public:
   DialogScript();
   ~DialogScript();
@@ -143,7 +144,7 @@ enum FindOption : unsigned {
 // Non-modal: Execute opens it and returns; each "Find Next" the user
 // presses fires OnFind with the text typed; it stays open until the user
 // closes it or code calls CloseDialog.
-class FindDialog : public Component {
+class HALV_EXPORT FindDialog : public Component {
  public:
   explicit FindDialog(Component* owner, std::string name = {});
   const std::string& FindText() const { return find_text_; }

@@ -5,11 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/export.h"
 #include "platform/ui/component.h"
 
 namespace platform::ui {
 
-class DriveBox : public Control {
+class HALV_EXPORT DriveBox : public Control {
  public:
   DriveBox(Component* owner, Control* parent, std::string name = {});
   // The drives offered: {"/"}.
@@ -33,7 +34,7 @@ class DriveBox : public Control {
 // The directory tree shows the path from the root down to its directory,
 // each level's subdirectories beside it, and the directory's own
 // subdirectories below. Entries whose name begins with "." are left out.
-class DirectoryTree : public Control {
+class HALV_EXPORT DirectoryTree : public Control {
  public:
   struct Node {
     int level = 0;      // the root is 0

@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 
+#include "platform/export.h"
 #include "platform/msgloop.h"
 #include "platform/ui/component.h"
 
@@ -45,9 +46,9 @@ struct ScreenInfo {
   int dialog_frame = 3;
   int single_frame = 1;
 };
-ScreenInfo& Screen();
+HALV_EXPORT ScreenInfo& Screen();
 
-class Form : public Control {
+class HALV_EXPORT Form : public Control {
  public:
   explicit Form(Component* owner, std::string name = {});
   ~Form() override;
@@ -160,6 +161,6 @@ class Form : public Control {
 };
 
 // Every form alive, in creation order.
-std::vector<Form*> AllForms();
+HALV_EXPORT std::vector<Form*> AllForms();
 
 }  // namespace platform::ui

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/export.h"
 #include "platform/ui/component.h"
 
 namespace platform::ui {
@@ -22,7 +23,7 @@ enum GridOption : unsigned {
   goEditing = 1u << 8,
 };
 
-class StringGrid : public Control {
+class HALV_EXPORT StringGrid : public Control {
  public:
   StringGrid(Component* owner, Control* parent, std::string name = {});
 

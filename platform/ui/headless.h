@@ -75,6 +75,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/export.h"
 #include "platform/msgloop.h"
 
 namespace platform::ui {
@@ -91,9 +92,9 @@ bool NoDisplay();
 // the usage line on standard error, and false. With a display and without
 // --headless, the window front end starts (windows.h; WindowsStarted() then
 // says whether it did).
-bool ReadHeadlessOptions(int argc, char** argv, const char* program, bool& commands);
+HALV_EXPORT bool ReadHeadlessOptions(int argc, char** argv, const char* program, bool& commands);
 
-class HeadlessConsole {
+class HALV_EXPORT HeadlessConsole {
  public:
   // Mirrors from now on. program: the name that opens its error lines.
   explicit HeadlessConsole(std::string program, std::FILE* out = stdout);

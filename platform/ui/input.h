@@ -25,6 +25,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/export.h"
 #include "platform/msgloop.h"
 
 namespace platform::ui {
@@ -88,41 +89,41 @@ struct Input {
 HWND InputWindow();
 
 // Posts one action; true when it was queued.
-bool PostInput(UINT message, const Component& target, LPARAM arg = 0);
+HALV_EXPORT bool PostInput(UINT message, const Component& target, LPARAM arg = 0);
 bool PostInputText(UINT message, const Component& target, std::string text);
 
 // The actions by kind. Each posts; nothing happens before the loop
 // dispatches.
-void PostClick(const Control& control);
+HALV_EXPORT void PostClick(const Control& control);
 void PostDblClick(const Control& control);
-void PostFocus(const Control& control);
+HALV_EXPORT void PostFocus(const Control& control);
 // One kUiChar per character (each is a change of the text).
 void PostType(const Control& control, std::string_view text);
 // The whole text replaced at once (select all, then paste): one change.
-void PostReplaceText(const Control& control, std::string text);
-void PostKey(const Control& control, int key);
+HALV_EXPORT void PostReplaceText(const Control& control, std::string text);
+HALV_EXPORT void PostKey(const Control& control, int key);
 // Chooses item, tab or page `index` (list box, combo box, radio group, tab
 // set, notebooks, drive box).
-void PostChoose(const Control& control, int index);
+HALV_EXPORT void PostChoose(const Control& control, int index);
 // Ctrl+click on an item of a multi-select list box.
-void PostToggleSelect(const ListBox& list, int index);
-void PostDblClickItem(const ListBox& list, int index);
-void PostSelectCell(const StringGrid& grid, int col, int row);
-void PostDblClickCell(const StringGrid& grid, int col, int row);
-void PostSpin(const SpinEdit& field, bool up);
-void PostMenu(const MenuItem& item);
-void PostContextMenu(const Control& control);
-void PostDismissPopup(const PopupMenu& menu);
-void PostCloseBox(const Form& form);
-void PostResize(const Form& form, int width, int height);
-void PostMove(const Form& form, int left, int top);
+HALV_EXPORT void PostToggleSelect(const ListBox& list, int index);
+HALV_EXPORT void PostDblClickItem(const ListBox& list, int index);
+HALV_EXPORT void PostSelectCell(const StringGrid& grid, int col, int row);
+HALV_EXPORT void PostDblClickCell(const StringGrid& grid, int col, int row);
+HALV_EXPORT void PostSpin(const SpinEdit& field, bool up);
+HALV_EXPORT void PostMenu(const MenuItem& item);
+HALV_EXPORT void PostContextMenu(const Control& control);
+HALV_EXPORT void PostDismissPopup(const PopupMenu& menu);
+HALV_EXPORT void PostCloseBox(const Form& form);
+HALV_EXPORT void PostResize(const Form& form, int width, int height);
+HALV_EXPORT void PostMove(const Form& form, int left, int top);
 void PostWindowState(const Form& form, WindowState state);
-void PostChooseDirectory(const DirectoryTree& tree, std::string path);
-void PostPaint(const PaintBox& box);
+HALV_EXPORT void PostChooseDirectory(const DirectoryTree& tree, std::string path);
+HALV_EXPORT void PostPaint(const PaintBox& box);
 // The find dialog: its text typed, "Find Next" pressed, its close box.
-void PostFindText(const FindDialog& dialog, std::string text);
-void PostFindNext(const FindDialog& dialog);
-void PostCloseBox(const FindDialog& dialog);
+HALV_EXPORT void PostFindText(const FindDialog& dialog, std::string text);
+HALV_EXPORT void PostFindNext(const FindDialog& dialog);
+HALV_EXPORT void PostCloseBox(const FindDialog& dialog);
 
 // Called by the input window for each of its messages.
 void DispatchInput(uint32_t message, uint64_t target, intptr_t arg);

@@ -8,13 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/export.h"
 #include "platform/ui/component.h"
 
 namespace platform::ui {
 
 class Menu;
 
-class MenuItem : public Component {
+class HALV_EXPORT MenuItem : public Component {
  public:
   // Appends the item to parent's items (when given).
   MenuItem(Component* owner, MenuItem* parent, std::string name = {}, std::string caption = {});
@@ -65,7 +66,7 @@ class MenuItem : public Component {
   std::vector<MenuItem*> items_;
 };
 
-class Menu : public Component {
+class HALV_EXPORT Menu : public Component {
  public:
   // The root item: its items are the menu's top line.
   MenuItem& Items() { return root_; }
@@ -79,7 +80,7 @@ class Menu : public Component {
 };
 
 // The menu bar of a form (Form::SetMenu).
-class MainMenu : public Menu {
+class HALV_EXPORT MainMenu : public Menu {
  public:
   explicit MainMenu(Component* owner, std::string name = {});
   // The form that shows it, or nullptr.
@@ -88,7 +89,7 @@ class MainMenu : public Menu {
 
 // A menu that opens at a screen point: by code (Popup), or on the right
 // button over a control whose pop-up menu it is, when AutoPopup is on.
-class PopupMenu : public Menu {
+class HALV_EXPORT PopupMenu : public Menu {
  public:
   explicit PopupMenu(Component* owner, std::string name = {});
   bool AutoPopup() const { return auto_popup_; }

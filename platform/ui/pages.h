@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/export.h"
 #include "platform/ui/component.h"
 
 namespace platform::ui {
@@ -17,13 +18,13 @@ namespace platform::ui {
 // the old one. Fires for a change by the user and for one by code.
 using TabChangeEvent = std::function<void(Component& sender, int new_index, bool& allow)>;
 
-class Page : public Control {
+class HALV_EXPORT Page : public Control {
  public:
   Page(Component* owner, Control* notebook, std::string caption);
 };
 
 // Pages owned by the notebook; their names and captions are the page names.
-class PageList : public Control {
+class HALV_EXPORT PageList : public Control {
  public:
   int PageCount() const { return static_cast<int>(pages_.size()); }
   // nullptr outside the list.
@@ -47,14 +48,14 @@ class PageList : public Control {
   int page_index_ = -1;
 };
 
-class Notebook : public PageList {
+class HALV_EXPORT Notebook : public PageList {
  public:
   Notebook(Component* owner, Control* parent, std::string name = {});
   void SetPageIndex(int index);
   void SetActivePage(std::string_view caption);
 };
 
-class TabSet : public Control {
+class HALV_EXPORT TabSet : public Control {
  public:
   TabSet(Component* owner, Control* parent, std::string name = {});
   const std::vector<std::string>& Tabs() const { return tabs_; }
@@ -72,7 +73,7 @@ class TabSet : public Control {
   int tab_index_ = -1;
 };
 
-class TabbedNotebook : public PageList {
+class HALV_EXPORT TabbedNotebook : public PageList {
  public:
   TabbedNotebook(Component* owner, Control* parent, std::string name = {});
   // Asks OnChange first; false when it refused.

@@ -5,12 +5,13 @@
 
 #include <string>
 
+#include "platform/export.h"
 #include "platform/msgloop.h"
 #include "platform/ui/component.h"
 
 namespace platform::ui {
 
-class Timer : public Component {
+class HALV_EXPORT Timer : public Component {
  public:
   // New timers are enabled, with an interval of 1000 ms.
   explicit Timer(Component* owner, std::string name = {});

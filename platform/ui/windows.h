@@ -4,10 +4,12 @@
 // library or a display is missing.
 #pragma once
 
+#include "platform/export.h"
+
 // The front end's library and its entry points (plain C):
 //   int HalvFrontEndStart(int argc, char** argv);   1: windows from now on
 //   void HalvFrontEndStop();                        every window and Qt go
-#define HALV_FRONT_END_LIBRARY "libhalvqt.so"
+#define HALV_FRONT_END_LIBRARY "libhalvqt.so.1"
 #define HALV_FRONT_END_START "HalvFrontEndStart"
 #define HALV_FRONT_END_STOP "HalvFrontEndStop"
 
@@ -22,12 +24,12 @@ namespace platform::ui {
 // windows from now on (and until the process exits). When it cannot, says
 // so on standard error, opening the line with program, and returns false.
 // Call it before any form is made, on the loop's thread.
-bool StartWindows(int argc, char** argv, const char* program);
+HALV_EXPORT bool StartWindows(int argc, char** argv, const char* program);
 // Whether StartWindows succeeded.
-bool WindowsStarted();
+HALV_EXPORT bool WindowsStarted();
 // Closes the windows and Qt, once the forms are gone (the end of main). A
 // program that does not call it leaves them to the process's end; Qt must
 // not be taken down from an exit handler.
-void StopWindows();
+HALV_EXPORT void StopWindows();
 
 }  // namespace platform::ui

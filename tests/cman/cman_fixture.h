@@ -13,6 +13,7 @@
 
 #include "platform/dbtables.h"
 #include "tests/bbs/bbs_fixture.h"
+#include "tests/support/execute_sql.h"
 #include "tests/support/security_tables.h"
 
 namespace cmantest {
@@ -20,8 +21,8 @@ namespace cmantest {
 // The security tables in dir, with a group and an account in them.
 inline void MakeTables(const std::string& dir) {
   CreateSecurityTables(dir);
-  platform::ExecuteSql(dir + "/GROUPS.db", "INSERT OR REPLACE INTO GROUPS VALUES ('STAFF','Staff');", false);
-  platform::ExecuteSql(dir + "/USERS.db", "INSERT OR REPLACE INTO USERS VALUES ('ANN','Ann',0,CAST('' AS BLOB));",
+  testsupport::ExecuteSql(dir + "/GROUPS.db", "INSERT OR REPLACE INTO GROUPS VALUES ('STAFF','Staff');", false);
+  testsupport::ExecuteSql(dir + "/USERS.db", "INSERT OR REPLACE INTO USERS VALUES ('ANN','Ann',0,CAST('' AS BLOB));",
                        false);
 }
 

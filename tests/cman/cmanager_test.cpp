@@ -34,7 +34,7 @@ class ManagerProgram : public ::testing::Test {
     fs::create_directories(prog);
     fs::path exe = MANAGER_PATH;
     fs::copy_file(exe, prog + exe.filename().string());
-    for (const char* lib : {"libhalvplatform.so", "libhalvui.so"})
+    for (const char* lib : {"libhalvplatform.so.1", "libhalvui.so.1"})
       fs::copy_file(exe.parent_path() / lib, prog + lib);
     fs::copy_file(QX_PATH, prog + "QX.DLL");
     cmantest::MakeTables(prog + "Data");

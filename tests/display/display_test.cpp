@@ -156,7 +156,7 @@ class DisplaySite : public KorridanSite, public XDisplay {
   void SetUp() override {
     KorridanSite::SetUp();
     fs::path bin = fs::path(KORRIDAN_PATH).parent_path();
-    fs::copy_file(bin / "libhalvqt.so", prog_ + "libhalvqt.so", fs::copy_options::overwrite_existing);
+    fs::copy_file(bin / "libhalvqt.so.1", prog_ + "libhalvqt.so.1", fs::copy_options::overwrite_existing);
     window_ = true;
     Open();
   }

@@ -29,8 +29,8 @@ class ClientsTest : public Site {
 TEST_F(ClientsTest, AHalfClosedClientGetsItsWholeAnswer) {
   const std::string body = BigFile("big.bin", 16u << 20);
   Start();
-  Client c(port_, 64 * 1024);
-  ASSERT_TRUE(c.ok());
+  Client c(port_, nullptr, 64 * 1024);
+  ASSERT_TRUE(c.Connected());
   c.Send("GET /big.bin HTTP/1.0\r\n\r\n");
   c.ShutWrite();
   // The server sees the end of the request stream long before the answer
@@ -47,7 +47,7 @@ TEST_F(ClientsTest, ClientsResettingMidAnswerLeaveEverySlotServing) {
   Start();
   // More resets than slots: a slot that a reset left behind would show.
   for (int i = 0; i < 6; ++i) {
-    Client c(port_, 16 * 1024);
+    Client c(port_, nullptr, 16 * 1024);
     c.Send("GET /big.bin HTTP/1.0\r\n\r\n");
     char buf[4096];
     ASSERT_GT(::recv(c.fd(), buf, sizeof buf, 0), 0);
@@ -71,7 +71,7 @@ TEST_F(ClientsTest, SlowSendersGiveWayToNewClientsAndSlowReadersDoNot) {
   Start();
   std::vector<std::unique_ptr<Client>> readers, senders;
   for (int i = 0; i < 2; ++i) {
-    readers.push_back(std::make_unique<Client>(port_, 16 * 1024));
+    readers.push_back(std::make_unique<Client>(port_, nullptr, 16 * 1024));
     readers.back()->Send("GET /big.bin HTTP/1.0\r\n\r\n");
   }
   for (int i = 0; i < 2; ++i) {

@@ -1,6 +1,5 @@
 // A test site: a program directory with settings, pages and security
-// tables, the test server started on it as a process of its own, and a raw
-// HTTP client over loopback.
+// tables, and the test server started on it as a process of its own.
 #pragma once
 
 #include <arpa/inet.h>
@@ -26,8 +25,10 @@
 #include "foundation/security.h"
 #include "foundation/securitystore.h"
 #include "platform/dbtables.h"
+#include "tests/support/client.h"
 #include "tests/support/free_port.h"
 #include "tests/support/program_dir.h"
+#include "tests/support/execute_sql.h"
 #include "tests/support/security_tables.h"
 
 namespace e2e {
@@ -39,6 +40,8 @@ inline constexpr char kStamp[] = "[09/Dec/2026:10:00:00]";
 inline constexpr char kServerLine[] = "Server: Halvorine/2.41\r\n";
 
 using testsupport::Base64;
+using testsupport::Client;
+using testsupport::Exchange;
 using testsupport::FreePort;
 using testsupport::ReadFile;
 using testsupport::Upper;
@@ -47,99 +50,6 @@ using testsupport::WriteFile;
 inline std::string AuthLine(const std::string& user, const std::string& password) {
   return "Authorization: Basic " + Base64(user + ":" + password) + "\r\n";
 }
-
-// The whole answer the server gives to the raw request, until it closes.
-// from: the loopback address the client connects from.
-inline std::string Exchange(int port, const std::string& request, const char* from = "127.0.0.1",
-                            int timeout_ms = 10000) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  timeval tv{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  inet_pton(AF_INET, from, &local.sin_addr);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-    ::close(fd);
-    return "(bind failed)";
-  }
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    ::close(fd);
-    return "(connect failed)";
-  }
-  std::size_t sent = 0;
-  while (sent < request.size()) {
-    ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) break;
-    sent += static_cast<std::size_t>(n);
-  }
-  std::string out;
-  char buf[65536];
-  for (;;) {
-    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-    if (n <= 0) {
-      if (n < 0 && errno == EAGAIN) out += "(timeout)";
-      break;
-    }
-    out.append(buf, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return out;
-}
-
-// A raw client socket on loopback.
-class Client {
- public:
-  explicit Client(int port, int rcvbuf = 0) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (rcvbuf > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-      ::close(fd_);
-      fd_ = -1;
-    }
-  }
-  ~Client() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Client(const Client&) = delete;
-  Client& operator=(const Client&) = delete;
-
-  bool ok() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
-  void Send(const std::string& bytes) {
-    if (fd_ >= 0) ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-  }
-  void ShutWrite() { ::shutdown(fd_, SHUT_WR); }
-  // Closes with a reset instead of an orderly end.
-  void Reset() {
-    linger l{1, 0};
-    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    ::close(fd_);
-    fd_ = -1;
-  }
-  // Everything until the server closes (or nothing arrives for timeout_ms).
-  std::string ReadAll(int timeout_ms = 10000) {
-    std::string out;
-    char buf[65536];
-    for (;;) {
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, timeout_ms) <= 0) return out + "(timeout)";
-      ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-      if (n <= 0) return out;
-      out.append(buf, static_cast<std::size_t>(n));
-    }
-  }
-
- private:
-  int fd_ = -1;
-};
 
 inline std::string Ok(const std::string& type, const std::string& body) {
   return "HTTP/1.0 200 OK\r\n" + std::string(kServerLine) + "Content-type: " + type +
@@ -185,7 +95,7 @@ class Site : public ::testing::Test {
   }
 
   void Sql(const std::string& table, const std::string& sql) {
-    platform::ExecuteSql(prog_ + "Data/" + table + ".db", sql, false);
+    testsupport::ExecuteSql(prog_ + "Data/" + table + ".db", sql, false);
   }
   void AddUser(const std::string& login, const std::string& password, const std::string& groups) {
     Sql("USERS", testsupport::UserInsert(login, password, groups));

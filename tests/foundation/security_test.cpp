@@ -8,6 +8,7 @@
 
 #include "foundation/securitystore.h"
 #include "tests/foundation/testdirs.h"
+#include "tests/support/execute_sql.h"
 #include "tests/support/security_tables.h"
 
 using platform::Table;
@@ -157,7 +158,7 @@ class SecurityCheckTest : public TempDirTest {
     t.Insert();
     t.SetString("USERID", Upper(login));
     t.SetString("LOGINNAME", login);
-    t.SetInteger(t.FieldIndex("PASSHASH"), static_cast<std::int32_t>(PasswordHash(Upper(password))));
+    t.SetString("PASSHASH", std::to_string(static_cast<std::int32_t>(PasswordHash(Upper(password)))));
     t.SetBlob(t.FieldIndex("SECGROUPS"), NameList(groups));
     t.Post();
   }
@@ -209,7 +210,7 @@ TEST_F(SecurityCheckTest, WrongPasswordOrUnknownUserFails) {
 
 TEST_F(SecurityCheckTest, HashStoredAsUnsignedNumberAlsoPasses) {
   CloseSecurityTables();
-  platform::ExecuteSql(data_ + "/USERS.db",
+  testsupport::ExecuteSql(data_ + "/USERS.db",
                        "INSERT INTO USERS (USERID, LOGINNAME, PASSHASH) VALUES ('DORA', 'dora', 2566456121);", false);
   OpenSecurityStore("", data_, "");
   ShortString user("dora"), password("secret");

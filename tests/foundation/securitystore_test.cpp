@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "tests/foundation/childprocess.h"
 #include "tests/foundation/testdirs.h"
+#include "tests/support/execute_sql.h"
 #include "tests/support/security_tables.h"
 
 using platform::BlobReader;
@@ -221,7 +223,7 @@ TEST_F(SecurityStoreTest, GivenAliasOpensThroughItWithoutRegistering) {
   std::string path;
   EXPECT_FALSE(platform::LookupAlias("HALVORINE", path));
   EXPECT_FALSE(platform::LookupAlias("HALVDB", path));
-  EXPECT_EQ(SecurityStore::Instance().Access.DatabaseName(), "MYDB");
+  EXPECT_EQ(SecurityStore::Instance().Access.FileName(), platform::WithOneTrailingSlash(data_) + "ACCESS.db");
 }
 
 TEST_F(SecurityStoreTest, ToolVariantRefusesAnOverlongDataDirectory) {
@@ -260,7 +262,7 @@ TEST_F(SecurityStoreTest, MissingTableClosesTheTablesOpenedBeforeIt) {
 
 TEST_F(SecurityStoreTest, MissingFieldRaisesAndStaysClosed) {
   std::filesystem::remove(data_ + "/ACCESS.db");
-  platform::ExecuteSql(data_ + "/ACCESS.db",
+  testsupport::ExecuteSql(data_ + "/ACCESS.db",
                        "CREATE TABLE ACCESS (MODULE TEXT, RESOURCE TEXT, ACTION TEXT, IPACTION TEXT, ENFORCE TEXT, "
                        "GROUPS BLOB, USERS BLOB, PRIMARY KEY (MODULE, RESOURCE, ACTION));",
                        true);
@@ -334,7 +336,7 @@ TEST_F(SecurityStoreTest, SchemaScriptMakesTheSameTables) {
     std::ifstream in(HALV_SCHEMA_SCRIPT);
     std::string sql((std::istreambuf_iterator<char>(in)), {});
     if (sql.empty()) return false;
-    platform::ExecuteSql(":memory:", sql, true);
+    testsupport::ExecuteSql(":memory:", sql, true);
     return true;
   });
   ASSERT_EQ(rc, 0);

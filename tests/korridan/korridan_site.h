@@ -35,8 +35,10 @@
 #include "foundation/security.h"
 #include "foundation/securitystore.h"
 #include "platform/dbtables.h"
+#include "tests/support/client.h"
 #include "tests/support/free_port.h"
 #include "tests/support/program_dir.h"
+#include "tests/support/execute_sql.h"
 #include "tests/support/security_tables.h"
 
 namespace korridan_test {
@@ -45,65 +47,12 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 using testsupport::Base64;
+using testsupport::Client;
+using testsupport::Exchange;
 using testsupport::FreePort;
 using testsupport::ReadFile;
 using testsupport::Upper;
 using testsupport::WriteFile;
-
-// A client connection over loopback.
-class Client {
- public:
-  // from: the loopback address to connect from (127.0.0.0/8), or none.
-  explicit Client(int port, const char* from = nullptr) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (from) {
-      sockaddr_in local{};
-      local.sin_family = AF_INET;
-      ::inet_pton(AF_INET, from, &local.sin_addr);
-      ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    }
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  }
-  ~Client() { ::close(fd_); }
-  Client(const Client&) = delete;
-  Client& operator=(const Client&) = delete;
-
-  bool Connected() const { return connected_; }
-  void Send(const std::string& data) { ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL); }
-  // Everything until the server closes, or until nothing came for
-  // timeout_ms (timed_out is then set).
-  std::string ReadAll(int timeout_ms, bool* timed_out = nullptr) {
-    std::string out;
-    if (timed_out) *timed_out = false;
-    for (;;) {
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, timeout_ms) <= 0) {
-        if (timed_out) *timed_out = true;
-        return out;
-      }
-      char buf[16384];
-      ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-      if (n <= 0) return out;
-      out.append(buf, static_cast<size_t>(n));
-    }
-  }
-
- private:
-  int fd_ = -1;
-  bool connected_ = false;
-};
-
-// The whole answer to one request.
-inline std::string Exchange(int port, const std::string& request, const char* from = nullptr) {
-  Client c(port, from);
-  if (!c.Connected()) return "(connect failed)";
-  c.Send(request);
-  return c.ReadAll(10000);
-}
 
 class KorridanSite : public ::testing::Test {
  protected:
@@ -118,7 +67,7 @@ class KorridanSite : public ::testing::Test {
     fs::create_directories(prog_);
     // The program and what it loads, as an installation holds them.
     fs::path bin = fs::path(KORRIDAN_PATH).parent_path();
-    for (const char* f : {"korridan", "libhalvplatform.so", "libhalvui.so", "libtandrel.so", "MORVEX32.DLL"})
+    for (const char* f : {"korridan", "libhalvplatform.so.1", "libhalvui.so.1", "libtandrel.so", "MORVEX32.DLL"})
       fs::copy_file(bin / f, prog_ + f, fs::copy_options::overwrite_existing);
     for (const char* d : {"HTDocs/private", "Data", "Logs", "Temp"}) fs::create_directories(prog_ + d);
     WriteFile(home_ + "index.html", "<html><body>index</body></html>\n");
@@ -155,7 +104,7 @@ class KorridanSite : public ::testing::Test {
   }
 
   void Sql(const std::string& table, const std::string& sql) {
-    platform::ExecuteSql(prog_ + "Data/" + table + ".db", sql, false);
+    testsupport::ExecuteSql(prog_ + "Data/" + table + ".db", sql, false);
   }
   void Rule(const std::string& dir, const std::string& enforce, const std::string& groups) {
     Sql("ACCESS", testsupport::RuleInsert(dir, enforce, groups, "I"));

@@ -1,12 +1,7 @@
 // A small server on TServer for the socket-layer tests: it echoes each line
 // it reads, and a line "FILE <path>" makes it send that file in blocks and
-// close. Also the client side and the pump the tests share.
+// close. Also the pump and the client the tests share.
 #pragma once
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <functional>
@@ -16,10 +11,12 @@
 
 #include "platform/msgloop.h"
 #include "server/wsock.h"
+#include "tests/support/client.h"
 #include "tests/support/free_port.h"
 
 namespace echo {
 
+using testsupport::Client;
 using testsupport::FreePort;
 
 // Dispatches messages until done() or the timeout; true when done.
@@ -41,52 +38,6 @@ inline void PumpFor(int ms) {
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   PumpUntil([&] { return std::chrono::steady_clock::now() > until; }, ms + 1000);
 }
-
-// A blocking client with a receive timeout.
-struct Client {
-  int fd = -1;
-  explicit Client(int port, int timeout_ms = 5000) {
-    fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    timeval tv{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-      ::close(fd);
-      fd = -1;
-    }
-  }
-  ~Client() { Close(); }
-  void Close() {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-  }
-  void Send(const std::string& s) const { (void)::send(fd, s.data(), s.size(), MSG_NOSIGNAL); }
-  // Everything until the server closes (or the timeout).
-  std::string ReadAll(int pause_ms = 0) const {
-    std::string out;
-    char buf[65536];
-    for (;;) {
-      ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-      if (n <= 0) break;
-      out.append(buf, static_cast<size_t>(n));
-      if (pause_ms) std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
-    }
-    return out;
-  }
-  std::string ReadSome(size_t want) const {
-    std::string out;
-    char buf[4096];
-    while (out.size() < want) {
-      ssize_t n = ::recv(fd, buf, std::min(sizeof buf, want - out.size()), 0);
-      if (n <= 0) break;
-      out.append(buf, static_cast<size_t>(n));
-    }
-    return out;
-  }
-};
 
 struct LogLine {
   int32_t slot;

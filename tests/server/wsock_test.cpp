@@ -306,10 +306,10 @@ TEST_F(WSock, GracefulStopWaitsForARunningSend) {
   std::string path = MakeFile("big", size);
   std::atomic<bool> stopping{false};
   auto reader = std::async(std::launch::async, [&] {
-    Client c(port, 30000);
+    Client c(port);
     c.Send("FILE " + path + "\n");
     while (!stopping) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return c.ReadAll();
+    return c.ReadAll(30000);
   });
   ASSERT_TRUE(PumpUntil([&] { return server->accepted == 1 && Slot(1).FileInProgress; }, 20000));
   stopping = true;
@@ -329,7 +329,7 @@ TEST_F(WSock, AbortStopEndsConnectionsAtOnce) {
   EXPECT_EQ(Slot(1).Info.Closed, 1);
   EXPECT_EQ(EventCount(evSocketsClosed), closed + 2) << "listener and connection";
   char b;
-  EXPECT_EQ(::recv(c.fd, &b, 1, 0), 0);
+  EXPECT_EQ(::recv(c.fd(), &b, 1, 0), 0);
 }
 
 TEST_F(WSock, GracefulStopAbortsAfterItsIdlePasses) {

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/dbtables.h"
+#include "tests/support/execute_sql.h"
 
 // Creates the four tables, empty, in directory (made when missing); an
 // existing table is left as it is. The script attaches its files by bare
@@ -27,5 +27,5 @@ inline void CreateSecurityTables(const std::string& directory) {
     script.insert(at, dir);
     at += dir.size();
   }
-  platform::ExecuteSql(":memory:", script, true);
+  testsupport::ExecuteSql(":memory:", script, true);
 }

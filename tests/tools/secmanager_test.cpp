@@ -65,7 +65,11 @@ class SecManager : public KorridanSite {
     t.SetDatabaseName("HALVORINE");
     t.SetTableName("ACCESS");
     t.Open();
-    if (t.FindKey({"SERVER", Upper(dir), "GET"})) value = t.AsBlob(t.FieldIndex(field));
+    if (t.FindKey({"SERVER", Upper(dir), "GET"})) {
+      platform::BlobReader blob = t.OpenBlob(t.FieldIndex(field));
+      value.resize(blob.Size());
+      value.resize(blob.Read(value.data(), value.size()));
+    }
     return value;
   }
 };

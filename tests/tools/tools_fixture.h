@@ -16,6 +16,7 @@
 #include "platform/msgloop.h"
 #include "platform/ui/automation.h"
 #include "tests/foundation/testdirs.h"
+#include "tests/support/execute_sql.h"
 #include "tests/support/security_tables.h"
 #include "tools/nipfrm.h"
 #include "tools/progress.h"
@@ -59,7 +60,7 @@ class ToolsTest : public TempDirTest {
   }
 
   void Sql(const std::string& table, const std::string& sql) {
-    platform::ExecuteSql(data_ + table + ".db", sql, false);
+    testsupport::ExecuteSql(data_ + table + ".db", sql, false);
   }
 
   // The rule's fields straight from ACCESS.db, bytes as stored.

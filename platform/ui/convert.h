@@ -1,0 +1,16 @@
+// The class library's reading of a whole number from a field's text.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "platform/export.h"
+
+namespace platform::ui {
+
+// Blanks, an optional sign and decimal digits whose value fits in 32 bits;
+// blanks after the digits only when trailing_blanks. False for anything
+// else, value then unchanged. The callers raise their own error texts.
+HALV_EXPORT bool ReadInt32(std::string_view text, int32_t& value, bool trailing_blanks = false);
+
+}  // namespace platform::ui
