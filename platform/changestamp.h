@@ -19,8 +19,10 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/export.h"
+
 namespace platform {
 
-uint64_t ChangeStamp(const std::string& path);
+HALV_EXPORT uint64_t ChangeStamp(const std::string& path);
 
 }  // namespace platform

@@ -75,7 +75,9 @@ TEST_F(StoreTest, ADamagedOrDeletedTableNeverHoldsUpOrBreaksTheServer) {
       EXPECT_TRUE(answer == Ok("text/plain", "public\n") || answer == Error(401, "Unauthorized")) << answer;
       EXPECT_LT(took.count(), 1000);
     }
-    if (refused) EXPECT_NE(ServerLog().find("Access check failed in the security store: "), std::string::npos);
+    if (refused) {
+      EXPECT_NE(ServerLog().find("Access check failed in the security store: "), std::string::npos);
+    }
     Stop();
     for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(table + suffix);
     CreateSecurityTables(prog_ + "Data");
