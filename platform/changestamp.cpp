@@ -4,7 +4,10 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <pthread.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <mutex>
 #include <optional>
@@ -74,9 +77,24 @@ struct State {
   std::unordered_set<std::string> unusable;  // directories on other file systems
 };
 
+// Never destroyed: any thread may ask while the program exits. A forked
+// child starts afresh: the notice queue it inherited is its parent's, and
+// reading it would take the parent's notices away.
+std::atomic<State*> state{nullptr};
+
 State& S() {
-  static State* s = new State;  // never destroyed: any thread may ask while the program exits
-  return *s;
+  State* s = state.load(std::memory_order_acquire);
+  if (s != nullptr) [[likely]] return *s;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    state.store(new State, std::memory_order_release);
+    ::pthread_atfork(nullptr, nullptr, [] {
+      State* inherited = state.load(std::memory_order_relaxed);
+      if (inherited->fd >= 0) ::close(inherited->fd);
+      state.store(new State, std::memory_order_relaxed);  // the inherited one is left behind
+    });
+  });
+  return *state.load(std::memory_order_acquire);
 }
 
 void Apply(State& s, const inotify_event& ev) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -82,6 +83,24 @@ TEST(ChangeStamp, AHandlerSeesOneStateAndTheNextHandlerTheChange) {
   EXPECT_EQ(first, second);
   EXPECT_NE(next, first);
   DestroyWindowHandle(h);
+}
+
+TEST(ChangeStamp, AForkedChildLeavesItsParentsNoticesAlone) {
+  ScratchDir dir;
+  const std::string file = dir / "KORRIDAN.INI";
+  Write(file, "a");
+  const uint64_t before = ChangeStamp(file);
+  ASSERT_NE(before, 0u);
+  Write(file, "b");
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ChangeStamp(file);
+    ::_exit(0);
+  }
+  ASSERT_GT(child, 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_NE(ChangeStamp(file), before);
 }
 
 TEST(ChangeStamp, NoStampWhereNoticesCannotBeHad) {
