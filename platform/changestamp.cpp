@@ -1,5 +1,6 @@
 #include "platform/changestamp.h"
 
+#include <poll.h>
 #include <sys/inotify.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -72,6 +73,7 @@ struct State {
   uint64_t counter = 0;
   uint64_t overflow = 0;   // stamp of the last lost notice: everything changed
   uint64_t drained_in = 0; // handler pass of the last reading
+  bool in_loop = false;    // the message loop reads the notices as they come
   std::unordered_map<std::string, Dir> dirs;
   std::unordered_map<std::string, File> files;
   std::unordered_set<std::string> unusable;  // directories on other file systems
@@ -161,7 +163,18 @@ uint64_t ChangeStamp(const std::string& path) {
   }
   if (s.fd < 0) return 0;
   const uint64_t pass = DispatchPass();
-  if (pass == 0 || pass != s.drained_in) Drain(s);
+  if (pass != 0 && !s.in_loop) {
+    // Inside a handler, so on the loop's thread: from now on the loop reads
+    // the notices whenever it collects ready descriptors, before the
+    // handlers of what it collected run.
+    s.in_loop = true;
+    WatchFd(s.fd, POLLIN, [](short) {
+      State& st = S();
+      std::lock_guard inner(st.mu);
+      Drain(st);
+    });
+  }
+  if (pass == 0 || (!s.in_loop && pass != s.drained_in)) Drain(s);
   s.drained_in = pass;
 
   // A file asked about before, its watches standing.

@@ -5,11 +5,13 @@
 // ChangeStamp(path) is a number that changes whenever the file, or a file
 // beside it whose name begins with the file's name (a table's -wal and
 // -journal, a settings file's temporary copy), is written, created, removed,
-// renamed or has its attributes changed, by any process. The notices are
-// read at most once per handler of a message (platform::DispatchPass), so a
-// handler sees one state throughout; outside a handler, and on other
-// threads, at every call. A change made before the call is always told: the
-// kernel queues its notice before the writing call returns.
+// renamed or has its attributes changed, by any process. The kernel queues
+// a notice before the writing call returns. Outside a handler of a message,
+// and on other threads, the notices are read at every call, so a change made
+// before the call is told. Inside a handler the message loop reads them
+// whenever it collects ready descriptors, before the handlers of what it
+// collected run: whatever the loop learns of after a change (a connection,
+// a request, input) is handled with the change told.
 //
 // 0 means no notices are to be had for the path (no inotify, a file system
 // whose files may change elsewhere, such as a network share, the watch limit
