@@ -47,6 +47,10 @@ struct Filter {
   UINT max = 0;
   bool hold_back = false;
 
+  // Whether only messages outside the held-back range can match.
+  bool OnlyUnheld() const {
+    return hold_back || ((min != 0 || max != 0) && (max < kHeldFirst || min > kHeldLast));
+  }
   bool Matches(HWND h, UINT m) const {
     if (hwnd != 0 && h != hwnd) return false;
     if ((min != 0 || max != 0) && (m < min || m > max)) return false;
@@ -56,6 +60,8 @@ struct Filter {
   // The quit request belongs to no window and passes any window filter.
   bool MatchesQuit() const { return Matches(hwnd, WM_QUIT); }
 };
+
+bool Held(UINT m) { return m >= kHeldFirst && m <= kHeldLast; }
 
 struct LastLook {
   HWND hwnd = 0;
@@ -89,6 +95,7 @@ struct Loop {
   std::mutex mu;
   std::unordered_map<HWND, std::shared_ptr<WindowProc>> windows;
   std::deque<MSG> queue;
+  size_t queued_unheld = 0;  // queued messages outside the held-back range
   HWND next_handle = 0;
   pid_t handle_pid = 0;  // the process the numbering belongs to (a forked child starts its own)
 
@@ -140,6 +147,11 @@ struct Loop {
     }
   }
 };
+
+// After a removal from the middle of the queue (mu held).
+void CountUnheld(Loop& l) {
+  l.queued_unheld = static_cast<size_t>(std::count_if(l.queue.begin(), l.queue.end(), [](const MSG& m) { return !Held(m.message); }));
+}
 
 std::atomic<bool> forked{false};
 // Children forked by this process: a child may hold copies of the watched
@@ -341,10 +353,13 @@ bool Take(MSG& msg, const Filter& f, bool remove) {
   Loop& l = L();
   {
     std::lock_guard lock(l.mu);
-    for (auto it = l.queue.begin(); it != l.queue.end(); ++it) {
+    // A pump of the other messages skips a queue of socket messages at once.
+    const bool none = f.OnlyUnheld() && l.queued_unheld == 0;
+    for (auto it = none ? l.queue.end() : l.queue.begin(); it != l.queue.end(); ++it) {
       if (!f.Matches(it->hwnd, it->message)) continue;
       msg = *it;
       if (remove) {
+        if (!Held(it->message)) --l.queued_unheld;
         l.queue.erase(it);
         ++l.takes;
       }
@@ -445,6 +460,7 @@ bool DestroyWindowHandle(HWND hwnd) {
     proc = std::move(it->second);
     l.windows.erase(it);
     std::erase_if(l.queue, [hwnd](const MSG& m) { return m.hwnd == hwnd; });
+    CountUnheld(l);
   }
   std::erase_if(l.timers, [hwnd](const auto& entry) { return entry.first.first == hwnd; });
   auto hooks = l.destroy_hooks;
@@ -464,6 +480,7 @@ bool PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     std::lock_guard lock(l.mu);
     if (hwnd == 0 || l.windows.count(hwnd) == 0) return false;
     l.queue.push_back(MSG{hwnd, message, wParam, lParam});
+    if (!Held(message)) ++l.queued_unheld;
   }
   if (l.pumper.load(std::memory_order_relaxed) != std::this_thread::get_id()) Wake(l);
   return true;
@@ -549,9 +566,11 @@ void PostQuitMessage(int exitCode) {
 size_t PurgePostedMessages(HWND hwnd, UINT message, WPARAM wParam) {
   Loop& l = L();
   std::lock_guard lock(l.mu);
-  return std::erase_if(l.queue, [&](const MSG& m) {
+  const size_t purged = std::erase_if(l.queue, [&](const MSG& m) {
     return m.hwnd == hwnd && m.message == message && m.wParam == wParam;
   });
+  CountUnheld(l);
+  return purged;
 }
 
 void SetErrorReportHandler(std::function<void(const std::string&)> handler) {

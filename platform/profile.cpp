@@ -23,18 +23,18 @@ namespace {
 
 using ascii::Lower;
 
-bool SameName(const std::string& a, const std::string& b) {
-  return ascii::SameText(a, b);
-}
+bool SameName(std::string_view a, std::string_view b) { return ascii::SameText(a, b); }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::string Trim(const std::string& s) {
+std::string_view TrimView(std::string_view s) {
   size_t b = 0, e = s.size();
   while (b < e && IsBlank(s[b])) ++b;
   while (e > b && IsBlank(s[e - 1])) --e;
   return s.substr(b, e - b);
 }
+
+std::string Trim(const std::string& s) { return std::string(TrimView(s)); }
 
 std::string Unquote(std::string v) {
   if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) v = v.substr(1, v.size() - 2);
@@ -100,7 +100,7 @@ std::string Serialize(const std::vector<Line>& lines) {
 // (begin is its header); nullopt when there is none.
 std::optional<std::pair<size_t, size_t>> FindSection(const std::vector<Line>& lines, const std::string& section,
                                                      size_t from = 0) {
-  std::string name = Trim(section);
+  const std::string_view name = TrimView(section);
   for (size_t i = from; i < lines.size(); ++i) {
     if (lines[i].kind != LineKind::Section || !SameName(lines[i].name, name)) continue;
     size_t end = i + 1;
@@ -201,7 +201,7 @@ std::shared_ptr<const std::vector<Line>> Load(const std::string& path) {
 }
 
 const Line* FindKey(const std::vector<Line>& lines, const std::string& section, const std::string& key) {
-  std::string k = Trim(key);
+  const std::string_view k = TrimView(key);
   if (k.empty()) return nullptr;
   auto range = FindSection(lines, section);
   if (!range) return nullptr;

@@ -175,8 +175,25 @@ std::string MonthAbbrev(int month) { return platform::ShortMonthName(month); }
 std::string LogTimestamp(platform::TDateTime t) {
   platform::DateParts d = platform::DecodeDate(t);
   platform::TimeParts tp = platform::DecodeTime(t);
-  return "[" + TwoDigits(d.day) + "/" + MonthAbbrev(d.month) + "/" + ZeroPad(std::to_string(d.year), '0', 4) + ":" +
-         TwoDigits(tp.hour) + ":" + TwoDigits(tp.minute) + ":" + TwoDigits(tp.second) + "]";
+  // Built in place: every field but the year is below 100.
+  std::string out;
+  out.reserve(32);
+  auto two = [&out](int n) {
+    out += static_cast<char>('0' + n / 10);
+    out += static_cast<char>('0' + n % 10);
+  };
+  out += '[';
+  two(d.day);
+  out += '/';
+  out += MonthAbbrev(d.month);
+  out += '/';
+  out += ZeroPad(std::to_string(d.year), '0', 4);
+  for (int n : {tp.hour, tp.minute, tp.second}) {
+    out += ':';
+    two(n);
+  }
+  out += ']';
+  return out;
 }
 
 std::string LogNameStamp(platform::TDateTime t) {

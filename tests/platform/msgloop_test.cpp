@@ -148,6 +148,14 @@ TEST_F(MsgLoop, PumpRangesLeaveTheHeldBackIdentifiersQueuedInOrder) {
   std::vector<UINT> left;
   while (PeekMessage(m, 0, 0, 0, PM_REMOVE)) left.push_back(m.message);
   EXPECT_EQ(left, (std::vector<UINT>{0x401, 0x403, 0x409, 0x400, 0x404}));
+  // Counted right after a purge from the middle of the queue.
+  for (UINT id : {0x401u, 0x100u, 0x402u}) PostMessage(r.hwnd, id, 7, 0);
+  EXPECT_EQ(PurgePostedMessages(r.hwnd, 0x402, 7), 1u);
+  ASSERT_TRUE(PeekMessage(m, 0, 0, 0x3FF, PM_REMOVE));
+  EXPECT_EQ(m.message, 0x100u);
+  EXPECT_FALSE(PeekMessage(m, 0, 0, 0x3FF, PM_REMOVE));
+  ASSERT_TRUE(PeekMessage(m, 0, 0, 0, PM_REMOVE));
+  EXPECT_EQ(m.message, 0x401u);
 }
 
 TEST_F(MsgLoop, PeekWithoutRemoveLeavesTheMessage) {
