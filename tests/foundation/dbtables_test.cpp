@@ -48,6 +48,15 @@ class DbTablesTest : public TempDirTest {
   void MakeGroups(const std::string& rows = "") {
     MakeTable("GROUPS", "CREATE TABLE GROUPS (GROUPID TEXT PRIMARY KEY, DISPLAY TEXT);" + rows);
   }
+  // The rule SERVER /WEB/ GET with the given enforcement, posted.
+  static void InsertWebRule(Table& t, const std::string& enforce) {
+    t.Insert();
+    t.SetString("MODULE", "SERVER");
+    t.SetString("RESOURCE", "/WEB/");
+    t.SetString("ACTION", "GET");
+    t.SetString("ENFORCE", enforce);
+    t.Post();
+  }
   void OpenTable(Table& t, const std::string& name) {
     t.SetDatabaseName("TESTDB");
     t.SetTableName(name);
@@ -455,12 +464,7 @@ TEST_F(DbTablesTest, RulePostedByAnotherProcessIsSeenAtTheNextLookup) {
   int rc = RunInChild([this] {
     Table editor;
     OpenTable(editor, "ACCESS");
-    editor.Insert();
-    editor.SetString("MODULE", "SERVER");
-    editor.SetString("RESOURCE", "/WEB/");
-    editor.SetString("ACTION", "GET");
-    editor.SetString("ENFORCE", "N");
-    editor.Post();
+    InsertWebRule(editor, "N");
     editor.Flush();
     return true;
   });
@@ -494,12 +498,7 @@ TEST_F(DbTablesTest, KeySearchesInHandlersSeeOwnWritesAtOnceAndOthersOnceTheLoop
     look();
     if (m.message != platform::WM_USER) return;
     // This process's own write, through another table object.
-    editor.Insert();
-    editor.SetString("MODULE", "SERVER");
-    editor.SetString("RESOURCE", "/WEB/");
-    editor.SetString("ACTION", "GET");
-    editor.SetString("ENFORCE", "N");
-    editor.Post();
+    InsertWebRule(editor, "N");
     look();
     // Another process's, told from the next handler on.
     ASSERT_EQ(RunInChild([this] {
