@@ -391,27 +391,9 @@ void TServer::OnSocketMessage(const platform::MSG& msg) {
   int32_t socket = static_cast<int32_t>(msg.wParam);
   long event = ws::WSAGETSELECTEVENT(msg.lParam);
   switch (event) {
-    case ws::FD_READ: {
-      int32_t slot = FindSlotBySocket(socket);
-      if (slot == 0) break;
-      TSock* c = Connections[slot];
-      FifoCreate(c->InputFifo);
-      FifoCompact(c->InputFifo);
-      FifoReset(ScratchFifo);
-      int32_t room = kFifoCapacity - FifoEndIndex(c->InputFifo);
-      int32_t n = room > 0 ? SockRecv(slot, ScratchFifo->Data, room) : 0;
-      // A full FIFO pauses reading until its reader has taken bytes.
-      c->ReadPaused = room <= 0;
-      ScratchFifo->Count = n;
-      if (n > 0) c->TouchActivity();
-      if (c->Connected && n > 0) {
-        ScratchFifo->Start = 1;
-        FifoAppendFifo(c->InputFifo, ScratchFifo);
-      }
-      Raise(OnRead, this, slot);
-      ResumeReading(slot);
+    case ws::FD_READ:
+      ReadEvent(socket);
       break;
-    }
     case ws::FD_WRITE: {
       int32_t slot = FindSlotBySocket(socket);
       if (slot != 0 && OnWrite) {
@@ -429,31 +411,54 @@ void TServer::OnSocketMessage(const platform::MSG& msg) {
       }
       break;
     }
-    case ws::FD_CLOSE: {
-      int32_t slot = FindSlotBySocket(socket);
-      if (slot == 0) break;
-      TSock* c = Connections[slot];
-      if (c->AwaitingCompletion) {
-        c->Info.Closed = 1;
-        break;
-      }
-      c->TouchActivity();
-      // A client that closed its writing side after its request still gets
-      // the answer under way; a failed send or the idle check ends it.
-      if (ws::WSAGETSELECTERROR(msg.lParam) == 0 &&
-          (c->FileInProgress || (c->OutputFifo && c->OutputFifo->Count > 0))) {
-        c->Info.Closed = 1;
-        break;
-      }
-      Raise(OnDisconnect, this, slot);
-      c->Info.Closed = 1;
+    case ws::FD_CLOSE:
+      CloseEvent(socket, ws::WSAGETSELECTERROR(msg.lParam));
       break;
-    }
     default:
       break;
   }
   CloseLingering(false);
   if (Console.ExitPending && Console.ExitCommand) Console.ExitCommand();
+}
+
+void TServer::ReadEvent(int32_t socket) {
+  int32_t slot = FindSlotBySocket(socket);
+  if (slot == 0) return;
+  TSock* c = Connections[slot];
+  FifoCreate(c->InputFifo);
+  FifoCompact(c->InputFifo);
+  FifoReset(ScratchFifo);
+  int32_t room = kFifoCapacity - FifoEndIndex(c->InputFifo);
+  int32_t n = room > 0 ? SockRecv(slot, ScratchFifo->Data, room) : 0;
+  // A full FIFO pauses reading until its reader has taken bytes.
+  c->ReadPaused = room <= 0;
+  ScratchFifo->Count = n;
+  if (n > 0) c->TouchActivity();
+  if (c->Connected && n > 0) {
+    ScratchFifo->Start = 1;
+    FifoAppendFifo(c->InputFifo, ScratchFifo);
+  }
+  Raise(OnRead, this, slot);
+  ResumeReading(slot);
+}
+
+void TServer::CloseEvent(int32_t socket, int error) {
+  int32_t slot = FindSlotBySocket(socket);
+  if (slot == 0) return;
+  TSock* c = Connections[slot];
+  if (c->AwaitingCompletion) {
+    c->Info.Closed = 1;
+    return;
+  }
+  c->TouchActivity();
+  // A client that closed its writing side after its request still gets
+  // the answer under way; a failed send or the idle check ends it.
+  if (error == 0 && (c->FileInProgress || (c->OutputFifo && c->OutputFifo->Count > 0))) {
+    c->Info.Closed = 1;
+    return;
+  }
+  Raise(OnDisconnect, this, slot);
+  c->Info.Closed = 1;
 }
 
 void TServer::ResumeReading(int32_t slot) {

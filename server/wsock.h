@@ -115,6 +115,10 @@ class TServer {
   int32_t FindSlotBySocket(int32_t socket) const;
   int32_t AcceptConnection();
   void OnSocketMessage(const platform::MSG& msg);
+  // FD_READ: what the socket holds goes into the slot's input FIFO.
+  void ReadEvent(int32_t socket);
+  // FD_CLOSE, with the error it came with.
+  void CloseEvent(int32_t socket, int error);
 
   int32_t SockRecv(int32_t slot, void* buffer, int32_t size);
   // flags: MSG_MORE when more bytes follow at once (they share a segment).
