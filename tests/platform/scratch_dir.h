@@ -19,9 +19,11 @@ namespace platform::testing {
 
 class ScratchDir {
  public:
-  ScratchDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/halv-test-XXXXXX";
+  // In base, else in TMPDIR, else in /tmp.
+  explicit ScratchDir(const std::string& base = "") {
+    const char* env = std::getenv("TMPDIR");
+    std::string parent = !base.empty() ? base : env && *env ? env : "/tmp";
+    std::string tmpl = parent + "/halv-test-XXXXXX";
     if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
     path_ = tmpl;
   }
