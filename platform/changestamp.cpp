@@ -72,7 +72,6 @@ struct State {
   int fd = -1;
   uint64_t counter = 0;
   uint64_t overflow = 0;   // stamp of the last lost notice: everything changed
-  uint64_t drained_in = 0; // handler pass of the last reading
   bool in_loop = false;    // the message loop reads the notices as they come
   std::unordered_map<std::string, Dir> dirs;
   std::unordered_map<std::string, File> files;
@@ -123,7 +122,7 @@ void Apply(State& s, const inotify_event& ev) {
     if (ev.len > 0) {
       std::string_view name(ev.name);
       for (Prefix& p : d.prefixes)
-        if (name.substr(0, p.name.size()) == p.name) p.last = s.counter + 1;
+        if (name.starts_with(p.name)) p.last = s.counter + 1;
       ++s.counter;
     }
     ++it;
@@ -162,20 +161,20 @@ uint64_t ChangeStamp(const std::string& path) {
     s.fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   }
   if (s.fd < 0) return 0;
-  const uint64_t pass = DispatchPass();
-  if (pass != 0 && !s.in_loop) {
+  if (DispatchPass() == 0) {
+    Drain(s);
+  } else if (!s.in_loop) {
     // Inside a handler, so on the loop's thread: from now on the loop reads
     // the notices whenever it collects ready descriptors, before the
-    // handlers of what it collected run.
+    // handlers of what it collected run. What came before is read now.
     s.in_loop = true;
     WatchFd(s.fd, POLLIN, [](short) {
       State& st = S();
       std::lock_guard inner(st.mu);
       Drain(st);
     });
+    Drain(s);
   }
-  if (pass == 0 || (!s.in_loop && pass != s.drained_in)) Drain(s);
-  s.drained_in = pass;
 
   // A file asked about before, its watches standing.
   if (auto known = s.files.find(path); known != s.files.end()) {

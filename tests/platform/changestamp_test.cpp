@@ -119,6 +119,27 @@ TEST(ChangeStamp, AForkedChildLeavesItsParentsNoticesAlone) {
   EXPECT_NE(ChangeStamp(file), before);
 }
 
+// The first handler to ask hands the notices to the loop, and still sees a
+// change made before it. (In a child: there the loop has no watch yet.)
+TEST(ChangeStamp, TheFirstHandlerSeesAChangeMadeBeforeIt) {
+  auto watched = WatchedDir();
+  const std::string file = *watched / "KORRIDAN.INI";
+  Write(file, "a");
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const uint64_t before = ChangeStamp(file);
+    Write(file, "b");
+    uint64_t inside = before;
+    HWND h = CreateWindowHandle([&](const MSG&) { inside = ChangeStamp(file); });
+    DispatchMessage(MSG{h, WM_USER, 0, 0});
+    ::_exit(before != 0 && inside != before ? 0 : 1);
+  }
+  ASSERT_GT(child, 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
 TEST(ChangeStamp, NoStampWhereNoticesCannotBeHad) {
   auto watched = WatchedDir();
   const ScratchDir& dir = *watched;
