@@ -39,6 +39,8 @@ constexpr uint32_t kHandlesPerPid = 1024;
 constexpr uint32_t kTakesPerCollection = 32;
 constexpr auto kPumpCollectionAge = std::chrono::milliseconds(1);
 
+bool Held(UINT m) { return m >= kHeldFirst && m <= kHeldLast; }
+
 // What a taker wants: a window (0 any), an identifier range (0..0 any), and
 // whether the held-back range stays queued.
 struct Filter {
@@ -54,14 +56,12 @@ struct Filter {
   bool Matches(HWND h, UINT m) const {
     if (hwnd != 0 && h != hwnd) return false;
     if ((min != 0 || max != 0) && (m < min || m > max)) return false;
-    if (hold_back && m >= kHeldFirst && m <= kHeldLast) return false;
+    if (hold_back && Held(m)) return false;
     return true;
   }
   // The quit request belongs to no window and passes any window filter.
   bool MatchesQuit() const { return Matches(hwnd, WM_QUIT); }
 };
-
-bool Held(UINT m) { return m >= kHeldFirst && m <= kHeldLast; }
 
 struct LastLook {
   HWND hwnd = 0;
@@ -148,9 +148,11 @@ struct Loop {
   }
 };
 
-// After a removal from the middle of the queue (mu held).
-void CountUnheld(Loop& l) {
-  l.queued_unheld = static_cast<size_t>(std::count_if(l.queue.begin(), l.queue.end(), [](const MSG& m) { return !Held(m.message); }));
+// Counts a message out of the queue (mu held); true, for use in a removal's
+// predicate once the message is known to go.
+bool Dequeued(Loop& l, const MSG& m) {
+  if (!Held(m.message)) --l.queued_unheld;
+  return true;
 }
 
 std::atomic<bool> forked{false};
@@ -314,8 +316,7 @@ void Collect(Loop& l, int timeout_ms) {
   }
 }
 
-// Blocks until a descriptor is ready, the wake-up comes or timeout_ms
-// passes, then collects: through the front end's waiter when one is set.
+// Runs the hooks for the moment the loop is about to block.
 void BeforeWait(Loop& l) {
   if (l.before_wait.empty()) return;
   auto hooks = l.before_wait;  // a hook may remove itself
@@ -334,6 +335,8 @@ void DropStrays(Loop& l) {
   l.strays.clear();
 }
 
+// Blocks until a descriptor is ready, the wake-up comes or timeout_ms
+// passes, then collects: through the front end's waiter when one is set.
 void Block(Loop& l, int timeout_ms) {
   if (timeout_ms != 0) {
     BeforeWait(l);
@@ -359,7 +362,7 @@ bool Take(MSG& msg, const Filter& f, bool remove) {
       if (!f.Matches(it->hwnd, it->message)) continue;
       msg = *it;
       if (remove) {
-        if (!Held(it->message)) --l.queued_unheld;
+        Dequeued(l, *it);
         l.queue.erase(it);
         ++l.takes;
       }
@@ -459,8 +462,7 @@ bool DestroyWindowHandle(HWND hwnd) {
     if (it == l.windows.end()) return false;
     proc = std::move(it->second);
     l.windows.erase(it);
-    std::erase_if(l.queue, [hwnd](const MSG& m) { return m.hwnd == hwnd; });
-    CountUnheld(l);
+    std::erase_if(l.queue, [&l, hwnd](const MSG& m) { return m.hwnd == hwnd && Dequeued(l, m); });
   }
   std::erase_if(l.timers, [hwnd](const auto& entry) { return entry.first.first == hwnd; });
   auto hooks = l.destroy_hooks;
@@ -535,7 +537,7 @@ void DispatchMessage(const MSG& msg) {
     proc = it->second;
   }
   if (!proc || !*proc) return;
-  const bool held = msg.message >= kHeldFirst && msg.message <= kHeldLast;
+  const bool held = Held(msg.message);
   struct DepthGuard {
     std::atomic<int>* depth;
     ~DepthGuard() {
@@ -566,11 +568,9 @@ void PostQuitMessage(int exitCode) {
 size_t PurgePostedMessages(HWND hwnd, UINT message, WPARAM wParam) {
   Loop& l = L();
   std::lock_guard lock(l.mu);
-  const size_t purged = std::erase_if(l.queue, [&](const MSG& m) {
-    return m.hwnd == hwnd && m.message == message && m.wParam == wParam;
+  return std::erase_if(l.queue, [&](const MSG& m) {
+    return m.hwnd == hwnd && m.message == message && m.wParam == wParam && Dequeued(l, m);
   });
-  CountUnheld(l);
-  return purged;
 }
 
 void SetErrorReportHandler(std::function<void(const std::string&)> handler) {
