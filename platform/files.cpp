@@ -114,6 +114,18 @@ bool FileExists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+namespace {
+bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+}  // namespace
+
+bool SameFileIdentity(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && SameTime(a.st_ctim, b.st_ctim);
+}
+
+bool SameFileVersion(const struct stat& a, const struct stat& b) {
+  return SameFileIdentity(a, b) && a.st_size == b.st_size && SameTime(a.st_mtim, b.st_mtim);
+}
+
 bool IsDirectory(const std::string& path) {
   struct stat st{};
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -14,6 +14,8 @@
 
 #include "platform/export.h"
 
+struct stat;
+
 HALV_EXPORT_BEGIN
 namespace platform {
 
@@ -57,6 +59,16 @@ int SetHandleCount(int n);
 bool FileExists(const std::string& path);
 
 bool IsDirectory(const std::string& path);
+
+// Whether two stats show one state of one file: device, inode, size, and
+// modification and change times to the nanosecond. A copy kept of a file
+// is good while the file's stat still shows the version it was read from.
+bool SameFileVersion(const struct stat& a, const struct stat& b);
+
+// Whether two stats show one file with the same permissions: device, inode
+// and change time. Its bytes may differ (an open descriptor reads them as
+// they are now).
+bool SameFileIdentity(const struct stat& a, const struct stat& b);
 
 // The size in bytes of a file; 0 when it is missing or a directory.
 int64_t FileSize(const std::string& path);

@@ -113,29 +113,21 @@ std::optional<std::pair<size_t, size_t>> FindSection(const std::vector<Line>& li
 // Readers keep the parsed lines of each file, keyed by what identifies one
 // state of the file: device, inode, size and change times. A write by any
 // process replaces the file (new inode) or at least changes its times, so a
-// read never sees a stale value; an unchanged file costs one fstat.
+// read never sees a stale value; an unchanged file costs one stat, or
+// nothing while its change stamp stands.
 struct CachedFile {
-  dev_t dev;
-  ino_t ino;
-  off_t size;
-  timespec mtime;
-  timespec ctime;
+  struct stat st;  // the version the lines were read from
   std::shared_ptr<const std::vector<Line>> lines;
   uint64_t confirmed_in = 0;  // the handler pass whose stat confirmed it last
   bool settled = false;       // unchanged for a while: a matching stat confirms it
   uint64_t stamp = 0;         // the change stamp it was read under (0: none)
 };
 
-bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
-
 std::mutex cache_mutex;
 std::unordered_map<std::string, CachedFile> cache;
 constexpr size_t kCacheLimit = 64;
 
-bool Matches(const CachedFile& c, const struct stat& st) {
-  return c.settled && c.dev == st.st_dev && c.ino == st.st_ino && c.size == st.st_size && SameTime(c.mtime, st.st_mtim) &&
-         SameTime(c.ctime, st.st_ctim);
-}
+bool Matches(const CachedFile& c, const struct stat& st) { return c.settled && SameFileVersion(c.st, st); }
 
 std::shared_ptr<const std::vector<Line>> Load(const std::string& path) {
   static const auto empty = std::make_shared<const std::vector<Line>>();
@@ -195,7 +187,7 @@ std::shared_ptr<const std::vector<Line>> Load(const std::string& path) {
   if ((settled || pass != 0 || stamp != 0) && static_cast<off_t>(data.size()) == st.st_size) {
     std::lock_guard<std::mutex> lock(cache_mutex);
     if (cache.size() >= kCacheLimit) cache.clear();
-    cache[path] = CachedFile{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, lines, pass, settled, stamp};
+    cache[path] = CachedFile{st, lines, pass, settled, stamp};
   }
   return lines;
 }

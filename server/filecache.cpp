@@ -7,6 +7,7 @@
 
 #include <unordered_map>
 
+#include "platform/files.h"
 #include "server/fileresolve.h"
 
 namespace {
@@ -15,20 +16,9 @@ constexpr size_t kCacheBytesMax = 4 * 1024 * 1024;
 constexpr time_t kSettledSeconds = 2;
 
 struct Entry {
-  dev_t dev;
-  ino_t ino;
-  off_t size;
-  timespec mtime;
-  timespec ctime;
+  struct stat st;  // the version the bytes were read from
   std::shared_ptr<const std::string> bytes;
 };
-
-bool Same(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
-
-bool Shows(const Entry& e, const struct stat& st) {
-  return e.dev == st.st_dev && e.ino == st.st_ino && e.size == st.st_size && Same(e.mtime, st.st_mtim) &&
-         Same(e.ctime, st.st_ctim);
-}
 
 // Loop thread only, like the slots that send the bytes.
 std::unordered_map<std::string, Entry> entries;
@@ -40,7 +30,7 @@ std::shared_ptr<const std::string> CachedFileBytes(const std::string& path) {
   struct stat st;
   if (!RegularFileStat(path, st) || st.st_size > kCachedFileMax) return nullptr;
   auto it = entries.find(path);
-  if (it != entries.end() && Shows(it->second, st)) return it->second.bytes;
+  if (it != entries.end() && platform::SameFileVersion(it->second.st, st)) return it->second.bytes;
   timespec now{};
   ::clock_gettime(CLOCK_REALTIME, &now);
   if (now.tv_sec - st.st_mtim.tv_sec <= kSettledSeconds || now.tv_sec - st.st_ctim.tv_sec <= kSettledSeconds)
@@ -63,8 +53,7 @@ std::shared_ptr<const std::string> CachedFileBytes(const std::string& path) {
   }
   ::close(fd);
   // Only a whole read of the very state that was looked at is kept.
-  if (!whole || !Shows(Entry{opened.st_dev, opened.st_ino, opened.st_size, opened.st_mtim, opened.st_ctim, nullptr}, st))
-    return nullptr;
+  if (!whole || !platform::SameFileVersion(opened, st)) return nullptr;
   if (it != entries.end()) {
     cached_bytes -= it->second.bytes->size();
     entries.erase(it);
@@ -75,7 +64,7 @@ std::shared_ptr<const std::string> CachedFileBytes(const std::string& path) {
   }
   auto bytes = std::make_shared<const std::string>(std::move(data));
   cached_bytes += bytes->size();
-  entries.emplace(path, Entry{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, bytes});
+  entries.emplace(path, Entry{st, bytes});
   return bytes;
 }
 
@@ -89,9 +78,7 @@ constexpr size_t kOpenFilesMax = 32;
 constexpr time_t kOpenIdleSeconds = 5;  // a descriptor unused this long is closed
 
 struct OpenEntry {
-  dev_t dev;
-  ino_t ino;
-  timespec ctime;
+  struct stat st;  // the file it was opened as
   std::shared_ptr<const OpenFile> file;
   time_t used;
 };
@@ -113,7 +100,7 @@ std::shared_ptr<const OpenFile> CachedOpenFile(const std::string& path, off_t& s
   auto it = open_entries.find(path);
   if (it != open_entries.end()) {
     OpenEntry& e = it->second;
-    if (e.dev == st.st_dev && e.ino == st.st_ino && Same(e.ctime, st.st_ctim)) {
+    if (platform::SameFileIdentity(e.st, st)) {
       e.used = now;
       size = st.st_size;
       return e.file;
@@ -128,10 +115,10 @@ std::shared_ptr<const OpenFile> CachedOpenFile(const std::string& path, off_t& s
   size = opened.st_size;
   // Kept only when it is the file that was looked at; descriptors idle for a
   // while are closed, so that a deleted file's space is not held for long.
-  if (opened.st_dev == st.st_dev && opened.st_ino == st.st_ino && Same(opened.st_ctim, st.st_ctim)) {
+  if (platform::SameFileIdentity(opened, st)) {
     std::erase_if(open_entries, [now](const auto& entry) { return now - entry.second.used > kOpenIdleSeconds; });
     if (open_entries.size() >= kOpenFilesMax) open_entries.clear();
-    open_entries.emplace(path, OpenEntry{st.st_dev, st.st_ino, st.st_ctim, file, now});
+    open_entries.emplace(path, OpenEntry{st, file, now});
   }
   return file;
 }
