@@ -12,7 +12,30 @@
 
 namespace {
 
-bool StatOnce(const std::string& path, struct stat& st);
+// The last path looked at, what was there, and the handler pass that looked:
+// within one handler a path is looked at once, whatever is asked of it.
+struct SeenPath {
+  uint64_t pass = 0;
+  std::string path;
+  bool exists = false;
+  struct stat st {};
+};
+SeenPath seen_path;
+
+bool StatOnce(const std::string& path, struct stat& st) {
+  const uint64_t pass = platform::DispatchPass();
+  if (pass != 0 && seen_path.pass == pass && seen_path.path == path) {
+    st = seen_path.st;
+    return seen_path.exists;
+  }
+  const bool exists = !path.empty() && ::stat(path.c_str(), &st) == 0;
+  seen_path.pass = pass;
+  seen_path.path = path;
+  seen_path.exists = exists;
+  if (!exists) st = {};
+  seen_path.st = st;
+  return exists;
+}
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
@@ -91,33 +114,6 @@ bool ResolveAlias(int32_t /*slot*/, ShortString& rest, std::string& dir) {
   dir = value;
   return true;
 }
-
-namespace {
-// The last path looked at, what was there, and the handler pass that looked:
-// within one handler a path is looked at once, whatever is asked of it.
-struct SeenPath {
-  uint64_t pass = 0;
-  std::string path;
-  bool exists = false;
-  struct stat st {};
-};
-SeenPath seen_path;
-
-bool StatOnce(const std::string& path, struct stat& st) {
-  const uint64_t pass = platform::DispatchPass();
-  if (pass != 0 && seen_path.pass == pass && seen_path.path == path) {
-    st = seen_path.st;
-    return seen_path.exists;
-  }
-  const bool exists = !path.empty() && ::stat(path.c_str(), &st) == 0;
-  seen_path.pass = pass;
-  seen_path.path = path;
-  seen_path.exists = exists;
-  if (!exists) st = {};
-  seen_path.st = st;
-  return exists;
-}
-}  // namespace
 
 bool RegularFileStat(const std::string& path, struct stat& st) { return StatOnce(path, st) && S_ISREG(st.st_mode); }
 
