@@ -532,17 +532,18 @@ bool TServer::OpenSendFile(int32_t slot, std::string_view name, bool start_now) 
   if (c->FileOpen) CloseSendFile(slot, false);
   // A small settled file comes from memory, a larger one from a descriptor
   // kept open (a file to be deleted after sending never does).
+  const std::string path(name);
   int fd = -1;
   struct stat st;
-  if (!c->KillSent) c->FileBytes = CachedFileBytes(std::string(name));
-  if (!c->KillSent && !c->FileBytes) c->SharedFile = CachedOpenFile(std::string(name), st.st_size);
+  if (!c->KillSent) c->FileBytes = CachedFileBytes(path);
+  if (!c->KillSent && !c->FileBytes) c->SharedFile = CachedOpenFile(path, st.st_size);
   if (c->FileBytes) {
     st.st_size = static_cast<off_t>(c->FileBytes->size());
   } else if (c->SharedFile) {
     fd = c->SharedFile->fd;
   } else {
     // A missing file fails the open; a directory fails the check after it.
-    fd = ::open(std::string(name).c_str(), O_RDONLY | O_CLOEXEC);
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     // Only regular files are sent: a device or a pipe has no size to promise.
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -590,21 +591,16 @@ bool TServer::SendFileBlocks(int32_t slot) {
     } else {
       r = ws::SendFileBytes(c->SocketNum, c->SendFile, &c->FileRead, static_cast<int>(std::min<int64_t>(left, 1 << 30)));
     }
-    if (r == 0) {
-      // The file shrank or cannot be read: what was promised cannot be
-      // sent, so the connection ends here.
+    const int error = r < 0 ? ws::WSAGetLastError() : 0;
+    if (error == ws::WSAEWOULDBLOCK) return false;
+    if (r == 0 || error == ws::WSAEINVAL) {
+      // The file shrank or cannot be read (sendfile's EINVAL): what was
+      // promised cannot be sent, so the connection ends here.
       CloseSendFile(slot, false);
       Raise(OnTimeOut, c, slot);
       return true;
     }
     if (r < 0) {
-      const int error = ws::WSAGetLastError();
-      if (error == ws::WSAEWOULDBLOCK) return false;
-      if (error == ws::WSAEINVAL) {  // the file itself failed
-        CloseSendFile(slot, false);
-        Raise(OnTimeOut, c, slot);
-        return true;
-      }
       Raise(OnTimeOut, c, slot);
       return false;
     }
