@@ -174,24 +174,18 @@ std::string MonthAbbrev(int month) { return platform::ShortMonthName(month); }
 
 std::string LogTimestamp(platform::TDateTime t) {
   platform::DateParts d = platform::DecodeDate(t);
-  platform::TimeParts tp = platform::DecodeTime(t);
-  // Built in place: every field but the year is below 100.
+  // Built in place; the time of day is the platform's "hh:mm:ss".
   std::string out;
   out.reserve(32);
-  auto two = [&out](int n) {
-    out += static_cast<char>('0' + n / 10);
-    out += static_cast<char>('0' + n % 10);
-  };
   out += '[';
-  two(d.day);
+  out += static_cast<char>('0' + d.day / 10);
+  out += static_cast<char>('0' + d.day % 10);
   out += '/';
   out += MonthAbbrev(d.month);
   out += '/';
   out += ZeroPad(std::to_string(d.year), '0', 4);
-  for (int n : {tp.hour, tp.minute, tp.second}) {
-    out += ':';
-    two(n);
-  }
+  out += ':';
+  out += platform::FormatTime(t);
   out += ']';
   return out;
 }
