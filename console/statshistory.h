@@ -8,6 +8,7 @@
 // clock's minutes. Every "now" is platform::Now(). GUI thread only.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -29,10 +30,16 @@ constexpr std::size_t kStatTotalsRecordSize = 1805;
 constexpr std::size_t kStatCountsBlockSize = 4 * kStatMaxSeries * kStatMaxBuckets;  // 1740
 constexpr std::size_t kStatAveragingRecordSize = kStatTotalsRecordSize + kStatCountsBlockSize;
 
-// The graph draws a polygon of BucketCount + 1 vertices: the anchor at the
-// bottom-left and one per bucket of the window (the console's have 73).
-// A buffer of this many holds the largest window.
-constexpr std::size_t kStatPolygonVertices = kStatMaxBuckets + 1;
+// The graph draws each series as a polygon of 145 vertices: the anchor at
+// the bottom-left, one per shown bucket, and the rest on the baseline under
+// the last shown bucket, where the outline drops and closes along the
+// baseline. A window of more than 143 buckets takes BucketCount + 2, so a
+// buffer of kStatPolygonVertices holds the largest.
+constexpr std::size_t kStatPolygonVertices = kStatMaxBuckets + 2;
+constexpr std::size_t StatPolygonVertexCount(int32_t bucket_count) {
+  return bucket_count > kStatMaxBuckets - 2 ? static_cast<std::size_t>(std::min(bucket_count, kStatMaxBuckets)) + 2
+                                            : static_cast<std::size_t>(kStatMaxBuckets);
+}
 
 struct TStatPoint {
   int32_t X = 0;

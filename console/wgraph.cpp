@@ -101,7 +101,7 @@ void TStatGraph::Paint() {
                    AddSecondsToTime(h.BucketCount * h.BucketSeconds, h.Start));
     if (legend_fits) DrawLegend(plot);
   }
-  const std::size_t count = static_cast<std::size_t>(std::clamp(h.BucketCount, 1, kStatMaxBuckets)) + 1;
+  const std::size_t count = StatPolygonVertexCount(h.BucketCount);
   std::span<TStatPoint> vertices(vertices_.data(), count);
   for (int s = std::min(h.SeriesCount, kMaxSeries); s >= 1; --s) {
     h.BuildPolygon(vertices, s - 1, plot);

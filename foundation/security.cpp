@@ -20,18 +20,6 @@ constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
 
 constexpr std::array<std::uint32_t, 256> kCrcTable = MakeCrcTable();
 
-std::string_view OctetOf(std::string_view text, int k) {
-  for (int i = 1; i < k; ++i) {
-    std::size_t dot = text.find('.');
-    if (dot != std::string_view::npos) text.remove_prefix(dot + 1);
-  }
-  if (k < 4) {
-    std::size_t dot = text.find('.');
-    if (dot != std::string_view::npos) text = text.substr(0, dot);
-  }
-  return text;
-}
-
 void Report(std::string* error, const char* what) {
   if (error) *error = what;
 }
@@ -152,7 +140,31 @@ bool MatchIPPattern(std::string_view address, std::string_view pattern) {
 }
 
 int MatchIPOctet(int k, std::string_view pattern, std::string_view address) {
-  std::string_view p = OctetOf(pattern, k);
+  std::string_view p = IPTextPart(pattern, k);
   if (p == "*") return 1;
-  return p == OctetOf(address, k) ? 2 : 0;
+  return p == IPTextPart(address, k) ? 2 : 0;
+}
+
+std::string_view IPTextPart(std::string_view text, int k) {
+  for (int i = 1; i < k; ++i) {
+    std::size_t dot = text.find('.');
+    if (dot != std::string_view::npos) text.remove_prefix(dot + 1);
+  }
+  if (k < 4) {
+    std::size_t dot = text.find('.');
+    if (dot != std::string_view::npos) text = text.substr(0, dot);
+  }
+  return text;
+}
+
+std::string ReadIPPattern(std::string_view pattern) {
+  std::string reading;
+  bool star = false;
+  for (int k = 1; k <= 4; ++k) {
+    if (k > 1) reading += '.';
+    std::string_view part = IPTextPart(pattern, k);
+    star = star || part == "*";
+    reading += star ? std::string_view("*") : part;
+  }
+  return reading;
 }

@@ -56,9 +56,19 @@ bool MatchIPList(char letter, std::string_view address, const std::vector<std::s
 // a differing part fails, four equal parts match.
 bool MatchIPPattern(std::string_view address, std::string_view pattern);
 
-// 0 when the k-th parts (k = 1..4) differ, 1 when the pattern's is "*", 2
-// when they are the same bytes. The k-th part of a text: drop k - 1 times
-// everything up to and including the first dot (nothing when there is
-// none), then for k < 4 cut at the first dot. A text with fewer parts
-// repeats its last one; the fourth part keeps any further dots.
+// 0 when the k-th parts (k = 1..4, IPTextPart) differ, 1 when the
+// pattern's is "*", 2 when they are the same bytes.
 int MatchIPOctet(int k, std::string_view pattern, std::string_view address);
+
+// The k-th part (k = 1..4) of a pattern or an address as the check compares
+// them: drop k - 1 times everything up to and including the first dot
+// (nothing when there is none), then for k < 4 cut at the first dot. A text
+// with fewer parts repeats its last one; the fourth part keeps any further
+// dots.
+std::string_view IPTextPart(std::string_view text, int k);
+
+// A pattern as the check reads it: its four parts joined by dots, every
+// part from the first "*" on written "*", as the comparison stops there.
+// It matches exactly the addresses the pattern matches: "192.168.*.5" reads
+// "192.168.*.*", "192.168" reads "192.168.168.168", "*" reads "*.*.*.*".
+std::string ReadIPPattern(std::string_view pattern);

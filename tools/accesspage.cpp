@@ -16,10 +16,13 @@ std::string RuleName(const TAccessPage& page) {
   return name;
 }
 
-std::string NotAPattern(const std::string& text) {
-  return "\"" + text +
-         "\" is not an IP address pattern. Give four numbers from 0 to 255 separated by dots; "
-         "a * may stand for the last ones, as in 192.168.1.* or 10.*";
+// Without the blanks and control characters at either end.
+std::string Trimmed(const std::string& text) {
+  auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+  std::size_t b = 0, e = text.size();
+  while (b < e && blank(text[b])) ++b;
+  while (e > b && blank(text[e - 1])) --e;
+  return text.substr(b, e - b);
 }
 
 }  // namespace
@@ -206,16 +209,18 @@ void TAccessPage::AddIPClick(ui::Component&) {
   NewIPForm->IPAddrEdit->SetText("");
   for (;;) {
     if (NewIPForm->ShowModal() != ui::mrOk) return;
-    std::string text = NewIPForm->IPAddrEdit->Text();
+    std::string text = Trimmed(NewIPForm->IPAddrEdit->Text());
     if (text.empty()) return;
-    // A pattern the check cannot match would neither allow nor deny
-    // anybody; the dialog opens again with the text, to be mended.
-    if (IsIPPattern(text)) {
+    // A pattern the check reads otherwise than written is kept only on No.
+    // Yes, the default (and a headless run's answer), opens the dialog
+    // again with the text, to be mended.
+    std::string question = IPPatternQuestion(text);
+    if (question.empty() ||
+        ui::MessageDlg(question, platform::MsgKind::Confirmation, platform::MsgButtons::YesNo) == ui::mrNo) {
       AccessIPList->Add(text);
       if (MarkIPListEdits) MarkChanged();
       return;
     }
-    ui::MessageDlg(NotAPattern(text), platform::MsgKind::Error, platform::MsgButtons::Ok);
   }
 }
 

@@ -170,21 +170,37 @@ void TAccessSave::Commit() {
   }
 }
 
-bool IsIPPattern(std::string_view text) {
-  int parts = 0;
-  size_t i = 0;
-  for (;;) {
-    size_t dot = text.find('.', i);
-    std::string_view part = text.substr(i, dot == std::string_view::npos ? std::string_view::npos : dot - i);
-    ++parts;
-    if (part == "*") return dot == std::string_view::npos;  // the star stands for the rest
-    if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string_view::npos)
-      return false;
-    int value = 0;
-    for (char c : part) value = value * 10 + (c - '0');
-    if (value > 255) return false;
-    if (dot == std::string_view::npos) return parts == 4;
-    if (parts == 4) return false;
-    i = dot + 1;
+namespace {
+
+// Whether a client's address can have this part: "*", or 0 to 255 written
+// as the connection layer writes it, without leading zeros.
+bool IsAddressPart(std::string_view part) {
+  if (part == "*") return true;
+  if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string_view::npos)
+    return false;
+  if (part.size() > 1 && part[0] == '0') return false;
+  int value = 0;
+  for (char c : part) value = value * 10 + (c - '0');
+  return value <= 255;
+}
+
+}  // namespace
+
+std::string IPPatternQuestion(std::string_view pattern) {
+  const std::string text(pattern);
+  const std::string reading = ReadIPPattern(pattern);
+  for (int k = 1; k <= 4; ++k) {
+    std::string_view part = IPTextPart(reading, k);
+    if (part == "*") break;
+    if (!IsAddressPart(part))
+      return "The access check matches no address with " + text + ": no address has " +
+             (part.empty() ? std::string("an empty part") : "the part \"" + std::string(part) + "\"") +
+             ". Change it?";
   }
+  std::string written = text;
+  if (written.ends_with('*'))
+    while (std::count(written.begin(), written.end(), '.') < 3) written += ".*";
+  if (written == reading) return {};
+  return "The access check reads " + text + " as " + reading +
+         (reading == "*.*.*.*" ? ", which matches every address" : "") + ". Change it?";
 }

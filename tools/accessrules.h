@@ -58,7 +58,9 @@ class TAccessSave {
   bool done_ = false;
 };
 
-// Whether text is an address pattern the access check can match: four
-// decimal parts of 0 to 255 separated by dots, of which a "*" may stand for
-// the last ones ("10.1.2.3", "192.168.1.*", "10.*", "*").
-bool IsIPPattern(std::string_view text);
+// The question to ask before an address pattern is kept, when the access
+// check reads it otherwise than written (ReadIPPattern; a final "*" stands
+// for the parts after it) or when it matches no address; a Yes goes back to
+// the text. Empty for a pattern read as written: four parts of 0 to 255, or
+// fewer ending in "*" ("10.1.2.3", "192.168.1.*", "10.*", "*").
+std::string IPPatternQuestion(std::string_view pattern);

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/securitystore.h"
@@ -48,12 +49,12 @@ TEST(UpcaseShortString, OnlyLettersAToZChange) {
 
 // --- address patterns ----------------------------------------------------------
 
-TEST(MatchIPPattern, ExamplesOfTheRules) {
-  struct Case {
-    const char* pattern;
-    const char* address;
-    bool match;
-  } cases[] = {
+struct PatternCase {
+  const char* pattern;
+  const char* address;
+  bool match;
+};
+constexpr PatternCase kPatternCases[] = {
       {"*", "10.1.2.3", true},
       {"*", "192.168.0.1", true},
       {"192.168.*", "192.168.0.1", true},
@@ -72,9 +73,34 @@ TEST(MatchIPPattern, ExamplesOfTheRules) {
       {"1.2.3.*", "1.2.3.77", true},
       {"1.2.3.4*", "1.2.3.45", false},  // only a whole part "*" is a star
       {"", "1.2.3.4", false},
-  };
-  for (const auto& c : cases)
+      {"*.*.*.*", "10.1.2.3", true},
+      {"10.*.*.*", "10.1.2.3", true},
+      {"10.*.*.*", "11.1.2.3", false},
+};
+
+TEST(MatchIPPattern, ExamplesOfTheRules) {
+  for (const auto& c : kPatternCases)
     EXPECT_EQ(MatchIPPattern(c.address, c.pattern), c.match) << c.pattern << " / " << c.address;
+}
+
+TEST(ReadIPPattern, GivesTheFourPartsTheCheckCompares) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"10.1.2.3", "10.1.2.3"},   {"192.168.*.5", "192.168.*.*"}, {"192.168.*", "192.168.*.*"},
+      {"*", "*.*.*.*"},           {"*.*.*.*", "*.*.*.*"},         {"*.5", "*.*.*.*"},
+      {"192.168", "192.168.168.168"}, {"1.2.3.4.5", "1.2.3.4.5"}, {"010.1.2.3", "010.1.2.3"},
+      {"1.2.3.4*", "1.2.3.4*"},   {"", "..."},                     {"10..1", "10..1.1"},
+  };
+  for (auto [pattern, reading] : cases) EXPECT_EQ(ReadIPPattern(pattern), reading) << pattern;
+}
+
+TEST(ReadIPPattern, MatchesWhatThePatternMatches) {
+  for (const auto& p : kPatternCases) {
+    std::string reading = ReadIPPattern(p.pattern);
+    EXPECT_EQ(ReadIPPattern(reading), reading) << p.pattern;
+    for (const auto& a : kPatternCases)
+      EXPECT_EQ(MatchIPPattern(a.address, reading), MatchIPPattern(a.address, p.pattern))
+          << p.pattern << " read as " << reading << " / " << a.address;
+  }
 }
 
 TEST(MatchIPOctet, GivesZeroOneOrTwo) {

@@ -103,14 +103,41 @@ TEST_F(GraphTest, LayoutFollowsTheClientSize) {
     EXPECT_EQ(Calls()[2].rect, c.plot);
     EXPECT_EQ(!Texts().empty(), c.labels);
     EXPECT_EQ(HasText("Known Users"), c.legend);
-    // The series, all red first, known blue on top, on BucketCount + 1
-    // vertices.
+    // The series, all red first, known blue on top, on 145 vertices.
     auto polygons = Of(Op::Polygon);
     ASSERT_EQ(polygons.size(), 2u);
     EXPECT_EQ(polygons[0]->brush.color, ui::clRed);
     EXPECT_EQ(polygons[1]->brush.color, ui::clBlue);
-    EXPECT_EQ(polygons[1]->points.size(), 74u);
+    EXPECT_EQ(polygons[1]->points.size(), 145u);
     EXPECT_EQ(polygons[1]->points[0], (ui::Point{c.plot.left, c.plot.bottom - 1}));
+  }
+}
+
+TEST_F(GraphTest, AFullWindowDropsToTheBaselineUnderItsLastBucket) {
+  // The console's 73 buckets and the largest window, 145 buckets, whose
+  // outline needs two vertices more than its buckets.
+  struct Case {
+    int32_t buckets;
+    std::size_t vertices;
+  } cases[] = {{73, 145}, {144, 146}, {145, 147}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.buckets);
+    history_.Init(60, c.buckets, 2, false);
+    for (int32_t j = 0; j < c.buckets; ++j) history_.Values[0][j] = history_.Values[1][j] = 5;
+    history_.OpenBucket = history_.ShownBuckets = c.buckets;
+    platform::AdvanceNow(60.0 * c.buckets);  // the open bucket lies past the window
+    Attach(427, 300);  // plot 40,35 - 397,235
+    for (const ui::DrawCall* p : Of(Op::Polygon)) {
+      ASSERT_EQ(p->points.size(), c.vertices);
+      EXPECT_EQ(p->points.front(), (ui::Point{40, 234}));
+      const ui::Point last_bucket = p->points[static_cast<std::size_t>(c.buckets)];
+      EXPECT_EQ(last_bucket.x, 395);
+      EXPECT_LT(last_bucket.y, 234) << "the value stands above the baseline";
+      // The outline drops from the last bucket to the baseline, then closes
+      // along it.
+      EXPECT_EQ(p->points[static_cast<std::size_t>(c.buckets) + 1], (ui::Point{395, 234}));
+      EXPECT_EQ(p->points.back(), (ui::Point{395, 234}));
+    }
   }
 }
 

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "platform/ui/automation.h"
 #include "tests/tools/tools_fixture.h"
 
@@ -142,7 +145,7 @@ TEST_F(AccessPageTest, MoveSelectedItemsTakesFromTheSourceWhatTheTargetHolds) {
   EXPECT_EQ(from.Texts(), List{"c"});  // "B" goes too: the target holds "b"
 }
 
-TEST_F(AccessPageTest, AddressesAreAddedOnlyWhenTheyArePatterns) {
+TEST_F(AccessPageTest, AddressesAreAddedOnlyWithOkAndAText) {
   page_->LoadRule();
   au::Choose(*page_->AccessNotebook, 2);
   au::Click(*page_->AllowIP);
@@ -155,27 +158,66 @@ TEST_F(AccessPageTest, AddressesAreAddedOnlyWhenTheyArePatterns) {
   }
   EXPECT_EQ(page_->AccessIPList->Count(), 0);
   EXPECT_FALSE(changed_);
-  // A text that is no pattern is refused with a message, and the dialog
-  // opens again holding it, to be mended.
-  std::string shown_again;
-  int showing = 0;
-  au::ModalResponder dialog("NewIPForm", [&](ui::Form&) {
-    if (++showing == 1) {
-      ui::PostReplaceText(*NewIPForm->IPAddrEdit, "10.0.0.x");
+  // A pattern is kept trimmed, without a question when the check reads it
+  // as written.
+  au::ModalResponder dialog("NewIPForm", [](ui::Form&) {
+    if (NewIPForm->IPAddrEdit->Text().empty()) {
+      ui::PostReplaceText(*NewIPForm->IPAddrEdit, " 192.168.1.1\t");
+      ui::PostClick(*NewIPForm->OkButton);
     } else {
-      shown_again = NewIPForm->IPAddrEdit->Text();
-      ui::PostReplaceText(*NewIPForm->IPAddrEdit, "10.0.0.*");
+      ui::PostClick(*NewIPForm->Button2);  // given back: not kept
+    }
+  });
+  au::Click(*page_->AddIP);
+  EXPECT_EQ(dialog.Count(), 1);
+  EXPECT_EQ(page_->AccessIPList->Texts(), List{"192.168.1.1"});
+  EXPECT_TRUE(boxes_.Shown().empty());
+  EXPECT_TRUE(changed_);
+}
+
+TEST_F(AccessPageTest, APatternReadOtherwiseIsKeptOnlyWhenTheAdministratorSaysSo) {
+  page_->LoadRule();
+  au::Choose(*page_->AccessNotebook, 2);
+  au::Click(*page_->AllowIP);
+  changed_ = false;
+  // Each showing of the dialog types the next text, or keeps the one it
+  // was given back, and presses Ok.
+  std::vector<std::string> typed, shown;
+  au::ModalResponder dialog("NewIPForm", [&](ui::Form&) {
+    shown.push_back(NewIPForm->IPAddrEdit->Text());
+    if (shown.size() > 4) {  // a page that never keeps the text
+      ui::PostClick(*NewIPForm->Button2);
+      return;
+    }
+    if (!typed.empty()) {
+      ui::PostReplaceText(*NewIPForm->IPAddrEdit, typed.front());
+      typed.erase(typed.begin());
     }
     ui::PostClick(*NewIPForm->OkButton);
   });
+  // Yes goes back to the text as typed; the question's default does the
+  // same; No keeps the trimmed text as typed, not as the check reads it.
+  typed = {"192.168.*.5 "};
+  boxes_.Answer(platform::IDYES);
+  boxes_.Answer(platform::IDNO);
   au::Click(*page_->AddIP);
-  EXPECT_EQ(showing, 2);
-  EXPECT_EQ(shown_again, "10.0.0.x");
-  ASSERT_EQ(boxes_.Shown().size(), 1u);
-  EXPECT_EQ(boxes_.Shown()[0].kind, platform::MsgKind::Error);
-  EXPECT_NE(boxes_.Shown()[0].text.find("\"10.0.0.x\" is not an IP address pattern"), std::string::npos);
-  EXPECT_EQ(page_->AccessIPList->Texts(), List{"10.0.0.*"});
+  EXPECT_EQ(shown, (std::vector<std::string>{"", "192.168.*.5 "}));
+  ASSERT_EQ(boxes_.Shown().size(), 2u);
+  EXPECT_EQ(boxes_.Shown()[0].text, "The access check reads 192.168.*.5 as 192.168.*.*. Change it?");
+  EXPECT_EQ(boxes_.Shown()[0].kind, platform::MsgKind::Confirmation);
+  EXPECT_EQ(boxes_.Shown()[0].buttons, platform::MsgButtons::YesNo);
+  EXPECT_EQ(page_->AccessIPList->Texts(), List{"192.168.*.5"});
   EXPECT_TRUE(changed_);
+
+  // Unanswered, the question takes its default: back to the text, which
+  // is then mended.
+  shown.clear();
+  typed = {"192.168", "192.168.*"};
+  au::Click(*page_->AddIP);
+  EXPECT_EQ(shown, (std::vector<std::string>{"", "192.168"}));
+  ASSERT_EQ(boxes_.Shown().size(), 3u);
+  EXPECT_EQ(boxes_.Shown()[2].text, "The access check reads 192.168 as 192.168.168.168. Change it?");
+  EXPECT_EQ(page_->AccessIPList->Texts(), (List{"192.168.*", "192.168.*.5"}));
 }
 
 TEST_F(AccessPageTest, RemovingAnAddressAsksFirst) {

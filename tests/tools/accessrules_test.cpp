@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 #include "tests/tools/tools_fixture.h"
 
@@ -164,12 +165,33 @@ TEST_F(AccessRules, ASaveToATableFileRemovedSinceItWasOpenedIsRefused) {
   }
 }
 
-TEST(IPPattern, FourPartsOfZeroTo255OrAStarForTheRest) {
-  for (const char* good : {"127.0.0.1", "0.0.0.0", "255.255.255.255", "10.*", "192.168.1.*", "*", "10.0.*"})
-    EXPECT_TRUE(IsIPPattern(good)) << good;
-  for (const char* bad : {"", "10.0.0", "10.0.0.256", "10.0.0.1.5", "10.*.0.1", "a.b.c.d", "10.0.0.x", " 10.0.0.1",
-                          "10..0.1", "10.0.0.", "1000.0.0.1", "10.0.0.1/24"})
-    EXPECT_FALSE(IsIPPattern(bad)) << bad;
+TEST(IPPatternQuestion, AsksWhenTheCheckReadsAPatternOtherwiseThanWritten) {
+  // The patterns of the access check's own examples, and a few more.
+  const std::pair<const char*, const char*> cases[] = {
+      {"10.1.2.3", ""},
+      {"0.0.0.0", ""},
+      {"255.255.255.255", ""},
+      {"1.2.3.*", ""},
+      {"192.168.*", ""},  // a final star stands for the rest
+      {"*", ""},
+      {"*.*.*.*", ""},
+      {"10.*.*", ""},
+      {"192.168.*.5", "The access check reads 192.168.*.5 as 192.168.*.*. Change it?"},
+      {"10.*.0.1", "The access check reads 10.*.0.1 as 10.*.*.*. Change it?"},
+      {"192.168", "The access check reads 192.168 as 192.168.168.168. Change it?"},
+      {"10.0.0", "The access check reads 10.0.0 as 10.0.0.0. Change it?"},
+      {"*.5", "The access check reads *.5 as *.*.*.*, which matches every address. Change it?"},
+      {"1.2.3.4.5", "The access check matches no address with 1.2.3.4.5: no address has the part \"4.5\". Change it?"},
+      {"010.1.2.3", "The access check matches no address with 010.1.2.3: no address has the part \"010\". Change it?"},
+      {"1.2.3.4*", "The access check matches no address with 1.2.3.4*: no address has the part \"4*\". Change it?"},
+      {"10.0.0.256",
+       "The access check matches no address with 10.0.0.256: no address has the part \"256\". Change it?"},
+      {"192.300", "The access check matches no address with 192.300: no address has the part \"300\". Change it?"},
+      {"a.b.c.d", "The access check matches no address with a.b.c.d: no address has the part \"a\". Change it?"},
+      {"10..0.1", "The access check matches no address with 10..0.1: no address has an empty part. Change it?"},
+      {"10.0.0.", "The access check matches no address with 10.0.0.: no address has an empty part. Change it?"},
+  };
+  for (auto [pattern, question] : cases) EXPECT_EQ(IPPatternQuestion(pattern), question) << pattern;
 }
 
 }  // namespace

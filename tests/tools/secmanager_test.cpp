@@ -90,8 +90,10 @@ TEST_F(SecManager, RulesSavedByTheOperatorAreWhatTheRunningServerApplies) {
                 "choose Main.AccessNotebook IP Address",
                 "click Main.DenyIP",
                 "click Main.AddIP",
-                "type NewIPForm.IPAddrEdit 127.0.0.x",
-                "click NewIPForm.OkButton",  // refused: no pattern; the dialog opens again
+                "type NewIPForm.IPAddrEdit 127.0.*.1",
+                // Headless, the question takes its default: the dialog
+                // opens again with the text.
+                "click NewIPForm.OkButton",
                 "type NewIPForm.IPAddrEdit 127.0.0.*",
                 "click NewIPForm.OkButton",
                 "menu SaveAll",
@@ -100,7 +102,7 @@ TEST_F(SecManager, RulesSavedByTheOperatorAreWhatTheRunningServerApplies) {
             0)
       << SmErr();
   EXPECT_TRUE(Has(SmOut(), "@ modal NewIPForm")) << SmOut();
-  EXPECT_TRUE(Has(SmErr(), "\"127.0.0.x\" is not an IP address pattern")) << SmErr();
+  EXPECT_TRUE(Has(SmErr(), "The access check reads 127.0.*.1 as 127.0.*.*. Change it? -> Yes")) << SmErr();
 
   setenv("HALVORINE_REGISTRY", (root_ + "/registry").c_str(), 1);
   EXPECT_EQ(Field(home_ + "team/", "GROUPS"), "Staff\r");
