@@ -3,7 +3,8 @@
 # ports: a second start while the site serves leaves the running server
 # alone; the site is made once, so a restart keeps the operator's settings,
 # tables, pages and logs and takes a port only when one is given; --fresh
-# makes it afresh; the managers beside korridan find the site's own BBS.
+# makes it afresh; the server keeps to the site's registry root and the
+# managers beside korridan find the site's own BBS.
 #
 #   sample_site_test.sh <source top> <bin directory> <loadclient>
 set -u
@@ -16,7 +17,9 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-unset HALVORINE_REGISTRY DISPLAY WAYLAND_DISPLAY SITE_PORT
+unset DISPLAY WAYLAND_DISPLAY SITE_PORT
+# A root of another instance, which the site's server must not use.
+export HALVORINE_REGISTRY="$work/elsewhere"
 
 fail() {
   echo "FAIL: $*" >&2
@@ -77,6 +80,7 @@ start "$port1"
 for f in korridan secmanager libmanager confmanager QX.DLL qxbbs/SUBBOARD.DAT; do
   [ -e "$site/$f" ] || fail "the new site has no $f"
 done
+if [ ! -e "$site/registry/aliases" ] || [ -e "$work/elsewhere" ]; then fail "the server used another registry root"; fi
 [ "$(key CONFIG.QX2)" = "CONFIG.QX2=$site/qxbbs/" ] || fail "the site's BBS path is '$(key CONFIG.QX2)'"
 
 # The managers beside korridan open the site's BBS with the site's registry
