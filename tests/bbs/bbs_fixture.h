@@ -1,14 +1,13 @@
-// A copy of the sample BBS in a scratch directory, and byte comparison of
-// the stand-in's files, for tests of the binding and of the managers.
+// The sample BBS of one test, and byte comparison of the stand-in's files,
+// for tests of the binding and of the managers.
 #pragma once
 
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
-#include "tests/platform/scratch_dir.h"
+#include "tests/support/sample_bbs.h"
 
 namespace bbstest {
 
@@ -37,12 +36,6 @@ inline std::vector<size_t> Differences(const std::vector<unsigned char>& a, cons
 constexpr size_t kSubboardEntry = 160 + 128;
 constexpr size_t kDirectoryEntry = 160 + 256;
 
-struct SampleBbs {
-  platform::testing::ScratchDir dir;
-  std::string home = dir / "bbs";
-  SampleBbs() { std::filesystem::copy(QX_SAMPLE_DIR, home, std::filesystem::copy_options::recursive); }
-  std::string Subboards() const { return home + "/SUBBOARD.DAT"; }
-  std::string Directories() const { return home + "/FILEDIR.DAT"; }
-};
+using testsupport::SampleBbs;
 
 }  // namespace bbstest
