@@ -213,6 +213,12 @@ class KorridanSite : public ::testing::Test {
     return n;
   }
 
+  // The end of korridan's standard input.
+  void CloseInput() {
+    if (stdin_ >= 0) ::close(stdin_);
+    stdin_ = -1;
+  }
+
   void Command(const std::string& line) {
     std::string text = line + "\n";
     ASSERT_EQ(::write(stdin_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
