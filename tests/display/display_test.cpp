@@ -10,6 +10,7 @@
 #include "platform/ui/form.h"
 #include "platform/ui/windows.h"
 #include "tests/korridan/korridan_site.h"
+#include "tests/support/sample_bbs.h"
 
 namespace korridan_test {
 namespace {
@@ -346,18 +347,15 @@ class ManagerOnDisplay : public ::testing::Test, public XDisplay {
  protected:
   void SetUp() override {
     Open();
-    // Short: the preferences' path field takes 40 characters.
-    char pattern[] = "/tmp/halvqx-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    root_ = bbs_.dir.path();
     prog_ = root_ + "/prog/";
-    bbs_ = root_ + "/qxbbs";
+    // The preferences' path field takes 40 characters.
+    ASSERT_LE(bbs_.home.size(), 40u) << bbs_.home;
     fs::create_directories(prog_);
     fs::path bin = fs::path(LIBMANAGER_PATH).parent_path();
     for (const char* f : {"libmanager", "libhalvplatform.so.1", "libhalvui.so.1", "libhalvqt.so.1"})
       fs::copy_file(bin / f, prog_ + f);
     fs::copy_file(QX_PATH, prog_ + "QX.DLL");
-    fs::copy(QX_SAMPLE_DIR, bbs_, fs::copy_options::recursive);
     CreateSecurityTables(prog_ + "Data");
   }
   void TearDown() override {
@@ -365,12 +363,7 @@ class ManagerOnDisplay : public ::testing::Test, public XDisplay {
       ::kill(pid_, SIGKILL);
       ::waitpid(pid_, nullptr, 0);
     }
-    if (!HasFailure()) {
-      std::error_code ec;
-      fs::remove_all(root_, ec);
-    } else {
-      std::fprintf(stderr, "kept in %s\nstandard error:\n%s\n", root_.c_str(), Stderr().c_str());
-    }
+    if (HasFailure()) std::fprintf(stderr, "standard error:\n%s\n", Stderr().c_str());
     Close();
   }
 
@@ -413,7 +406,8 @@ class ManagerOnDisplay : public ::testing::Test, public XDisplay {
     return WaitGone(box);
   }
 
-  std::string root_, prog_, bbs_;
+  testsupport::SampleBbs bbs_;
+  std::string root_, prog_;
   pid_t pid_ = -1;
 };
 
@@ -431,12 +425,12 @@ TEST_F(ManagerOnDisplay, OkOnThePathPromptShowsThePreferencesUntilABbsOpens) {
   ASSERT_FALSE(prefs.empty());
   // The home directory field: in the notebook's page, in its group box.
   ClickAt(prefs, 4 + 4 + 8 + 100, 24 + 4 + 24 + 12);
-  Type(bbs_);
+  Type(bbs_.home);
   Keys("Return");
   ASSERT_TRUE(WaitGone(prefs));
   // The BBS is open: the prompt does not come back and the program goes on.
   EXPECT_EQ(WaitWindow("^Error$", Idle, 2s), "");
-  EXPECT_NE(ReadFile(prog_ + "KORRIDAN.INI").find("CONFIG.QX2=" + bbs_ + "/\r\n"), std::string::npos);
+  EXPECT_NE(ReadFile(prog_ + "KORRIDAN.INI").find("CONFIG.QX2=" + bbs_.home + "/\r\n"), std::string::npos);
   std::string main = WaitWindow("^File Library Manager$");
   ASSERT_FALSE(main.empty());
   EXPECT_GT(ShotColours(main, root_ + "/libmanager.png"), 16);

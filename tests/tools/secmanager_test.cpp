@@ -137,6 +137,13 @@ TEST_F(SecManager, AFailedCommandEndsTheProgramAndTheRuleBeingEditedStaysUnsaved
       {{"dir Main.DirOutline " + home_ + "team", "choose Main.NotGroupsList Staff", "click Main.AddAccessGroup",
         "dir Main.DirOutline " + missing, "menu SaveAll", "menu Exit1"},
        "secmanager: line 4: no such directory: dir Main.DirOutline " + missing + "\n"},
+      // The address opens the dialog again (the question's default): the
+      // main menu behind it cannot be chosen.
+      {{"dir Main.DirOutline " + home_ + "team", "choose Main.NotGroupsList Staff", "click Main.AddAccessGroup",
+        "choose Main.AccessNotebook IP Address", "click Main.DenyIP", "click Main.AddIP",
+        "type NewIPForm.IPAddrEdit 127.0.*.1", "click NewIPForm.OkButton", "menu SaveAll", "menu Exit1"},
+       "message box [confirmation] Confirm: The access check reads 127.0.*.1 as 127.0.*.*. Change it? "
+       "-> Yes\nsecmanager: line 9: not possible now (hidden, disabled or behind a dialog): menu SaveAll\n"},
       // The address dialog still open when the commands run out.
       {{"dir Main.DirOutline " + home_ + "team", "choose Main.NotGroupsList Staff", "click Main.AddAccessGroup",
         "choose Main.AccessNotebook IP Address", "click Main.DenyIP", "click Main.AddIP",
