@@ -536,7 +536,7 @@ void TApp::ExitMenuClick(ui::Component&) {
   // A statistics file that cannot be written is reported; the exit goes on.
   ui::Guarded([this] { WriteStats(); });
   SocketState.StopAccepting = true;
-  ui::Guarded([this] { SaveWindowKeys(); });
+  if (save_window_keys_) ui::Guarded([this] { SaveWindowKeys(); });
   if (ServerListening) {
     HTTP->Stop(1);
     WinsockCleanup();
@@ -545,6 +545,12 @@ void TApp::ExitMenuClick(ui::Component&) {
     app->Terminate();
   else
     platform::PostQuitMessage(0);
+}
+
+void TApp::ExitAfterFailedCommands() {
+  ExitStatus = 1;
+  save_window_keys_ = false;
+  ExitMenuClick(*this);
 }
 
 void TApp::SaveWindowKeys() {

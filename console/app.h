@@ -105,6 +105,11 @@ class TApp : public platform::ui::Form {
   void StopButtonClick(platform::ui::Component& sender);
   void ServerStatusMenuClick(platform::ui::Component& sender);
   void ExitMenuClick(platform::ui::Component& sender);
+  // The operator's command script failed: the program ends as by Exit, with
+  // ExitStatus 1, but the window keys (placement, page), which the commands
+  // may have changed, are not written. The server still stops in order and
+  // STATS.DAT, the server's own state, is saved.
+  void ExitAfterFailedCommands();
   void CycleLogFileClick(platform::ui::Component& sender);
   void ClearLog1Click(platform::ui::Component& sender);
   void SettingsButtonClick(platform::ui::Component& sender);
@@ -190,6 +195,7 @@ class TApp : public platform::ui::Form {
   THttpEvents events_;
   bool stopping_ = false;
   bool exit_after_stop_ = false;
+  bool save_window_keys_ = true;
 };
 
 // Realm clients idle for more than this many minutes are dropped.

@@ -13,7 +13,8 @@
 // standard input (same header). SIGTERM and SIGINT close the main window as
 // its close box does; SIGHUP cycles the log files. The exit code is 0 once
 // the main window has closed, and 1 when a start failed with nobody to act
-// on it (no window and no --commands).
+// on it (no window and no --commands) or when a command failed (the server
+// then stops and STATS.DAT is saved, but the window keys are not written).
 #include <unistd.h>
 
 #include <cstdio>
@@ -77,7 +78,10 @@ int main(int argc, char** argv) {
     platform::SetHandleCount(512);
 
     platform::RouteSignalsTo(App->Handle());
-    if (console && commands) console->ReadCommands(STDIN_FILENO);
+    if (console && commands) {
+      console->OnScriptFailed = [] { App->ExitAfterFailedCommands(); };
+      console->ReadCommands(STDIN_FILENO);
+    }
     application.Run();
     // A quit taken by a nested loop before a deferred exit was finished.
     if (App->SocketState.ExitPending) App->ExitMenuClick(*App);

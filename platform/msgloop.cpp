@@ -126,6 +126,7 @@ struct Loop {
 
   std::mutex report_mu;
   std::function<void(const std::string&)> report;
+  std::atomic<uint64_t> reports{0};
 
   Loop() { OpenDescriptors(); }
 
@@ -581,6 +582,7 @@ void SetErrorReportHandler(std::function<void(const std::string&)> handler) {
 
 void ReportError(const std::string& text) {
   Loop& l = L();
+  l.reports.fetch_add(1);
   std::function<void(const std::string&)> report;
   {
     std::lock_guard lock(l.report_mu);
@@ -597,6 +599,8 @@ void ReportError(const std::string& text) {
   std::fprintf(stderr, "%s\n", text.c_str());
   std::fflush(stderr);
 }
+
+uint64_t ErrorReportCount() { return L().reports.load(); }
 
 bool RunModalLoop(const std::function<bool()>& done) {
   const Filter f{0, 0, 0, InSocketOrCompletionHandler()};

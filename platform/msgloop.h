@@ -114,6 +114,8 @@ size_t PurgePostedMessages(HWND hwnd, UINT message, WPARAM wParam);
 // function restores the default.
 void SetErrorReportHandler(std::function<void(const std::string&)> handler);
 void ReportError(const std::string& text);
+// How many error reports the process has made so far.
+uint64_t ErrorReportCount();
 
 // ---------------------------------------------------------------------------
 // Modal loops

@@ -8,28 +8,51 @@
 // path, key CONFIG.QX2), QX.DLL is loaded from the program directory, the
 // current directory or the system search, and the security tables from
 // [Directories] DataDir (default: the program directory + "Data/").
-// There is no window front end: the programs always run headless. The main
-// window's caption, the application title, menu captions and modal showings
-// go to standard output, message boxes to standard error, and the BBS path
-// prompt is answered once, as Cancel, which ends the program. --commands
-// takes the administrator's actions from standard input, one a line
-// (platform/ui/headless.h), e.g. "choose Main.ConfList 1" (the second
-// entry), "type Main.ConfDesc New text", "menu SaveAll", "menu Exit1".
-// SIGTERM and SIGINT close the main window as its close box does, saving
-// what was changed.
+// With a display and without --headless the forms show as windows, and the
+// BBS path prompt asks until a BBS opens or the administrator chooses
+// Cancel. Headless, message boxes go to standard error and the prompt is
+// answered once, as Cancel. Either way the main window's caption, the
+// application title, menu captions and modal showings go to standard
+// output. --commands takes the administrator's actions from standard
+// input, one a line (platform/ui/headless.h), e.g. "choose Main.ConfList 1"
+// (the second entry), "type Main.ConfDesc New text", "menu SaveAll",
+// "menu Exit1"; a command that fails ends the program with exit status 1,
+// saving nothing that the commands changed. SIGTERM and SIGINT close the
+// main window as its close box does, saving what was changed.
+//
+// The exit status is 0 once the main window has closed, and 1 when the
+// program ended without a BBS to work on (the reason on standard error) or
+// when a command failed.
 #include <unistd.h>
+
+#include <cstdio>
+#include <string>
 
 #include "foundation/securitystore.h"
 #include "foundation/serverconfig.h"
+#include "foundation/settings.h"
 #include "platform/crossproc.h"
 #include "platform/ui/application.h"
 #include "platform/ui/headless.h"
+#include "platform/ui/windows.h"
 #include "tools/bbslibrary.h"
 #include "tools/cmanfrm.h"
 #include "tools/ncfrm.h"
 #include "tools/nipfrm.h"
 #include "tools/progress.h"
 #include "tools/preffrm.h"
+
+namespace {
+
+// Why no BBS could be opened, for the line the program ends with.
+std::string NoBbsReason() {
+  if (!BbsLibraryPresent()) return "QX.DLL could not be loaded, so no BBS can be opened";
+  std::string path = ConfigIni->ReadString(settings::kQxbbs, cman::kConfigKey, "");
+  if (path.empty()) return std::string("no BBS home directory is set ([QXBBS] ") + cman::kConfigKey + " in KORRIDAN.INI)";
+  return "\"" + path + "\" is not a working QXBBS directory ([QXBBS] " + cman::kConfigKey + " in KORRIDAN.INI)";
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   const char* program = kFileLibraryBuild ? "libmanager" : "confmanager";
@@ -39,12 +62,19 @@ int main(int argc, char** argv) {
   OpenConfigFiles();
   LoadBbsLibrary();
   SecurityStoreInit();
+  bool no_bbs = false;
   {
     platform::ui::Application application;
     platform::ui::HeadlessConsole console(program);
+    // A failed command leaves its changes unsaved: the window is not
+    // destroyed (its destruction saves), only the tables are closed.
+    console.OnScriptFailed = [] {
+      CloseSecurityTables();
+      platform::ui::EndAtOnce(1);
+    };
     application.SetTitle(cman::kApplicationTitle);
     TMain* main = application.CreateForm<TMain>();
-    main->Headless = true;
+    main->Headless = !platform::ui::WindowsStarted();
     application.CreateForm<TNewConfFrm>();
     application.CreateForm<TPrefForm>();
     NewIPForm = application.CreateForm<TNewIPForm>();
@@ -53,7 +83,13 @@ int main(int argc, char** argv) {
     if (commands) console.ReadCommands(STDIN_FILENO);
     application.Run();
     platform::RouteSignalsTo(0);
+    no_bbs = main->GaveUp;
   }
   CloseSecurityTables();
+  // Nothing to work on is a failure, not a finished session.
+  if (no_bbs) {
+    std::fprintf(stderr, "%s: ended without a BBS to work on: %s\n", program, NoBbsReason().c_str());
+    return 1;
+  }
   return 0;
 }

@@ -13,8 +13,10 @@
 //   choose Main.NotGroupsList Staff
 //   click Main.AddAccessGroup
 //   menu SaveAll
-// SIGTERM and SIGINT close the main window as its close box does, saving a
-// changed rule. The exit code is 0 once the main window has closed.
+// A command that fails ends the program with exit status 1 and leaves a
+// rule it changed unsaved. SIGTERM and SIGINT close the main window as its
+// close box does, saving a changed rule. The exit code is 0 once the main
+// window has closed.
 #include <unistd.h>
 
 #include <cstdio>
@@ -38,6 +40,12 @@ int main(int argc, char** argv) {
   {
     platform::ui::Application application;
     platform::ui::HeadlessConsole console("secmanager");
+    // A failed command leaves its changes unsaved: the window is not
+    // destroyed (its destruction saves), only the tables are closed.
+    console.OnScriptFailed = [] {
+      CloseSecurityTables();
+      platform::ui::EndAtOnce(1);
+    };
     application.SetTitle("Security Manager");
     Main = application.CreateForm<TMain>();
     NewIPForm = application.CreateForm<TNewIPForm>();

@@ -3,9 +3,11 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "platform/ui/application.h"
 #include "platform/ui/canvas.h"
@@ -73,6 +75,29 @@ Control* FindControl(const std::string& path, bool whole_form = false) {
   std::string name = path.substr(dot + 1);
   if (auto* owned = form->Find<Control>(name)) return owned;
   return FindChild(*form, name);
+}
+
+// Why a command failed, as its report says it.
+constexpr const char* kUnknown = "unknown command";
+constexpr const char* kNoForm = "no such form";
+constexpr const char* kNoControl = "no such control";
+constexpr const char* kNoMenuItem = "no such menu item";
+constexpr const char* kNoItem = "no such item";
+constexpr const char* kNoDirectory = "no such directory";
+constexpr const char* kNotNow = "not possible now (hidden, disabled or behind a dialog)";
+constexpr const char* kErrorReported = "it raised an error";
+
+// Why "Form.Control" (or "Form") names nothing.
+const char* Missing(const std::string& path) {
+  size_t dot = path.find('.');
+  return FindForm(path.substr(0, dot)) ? kNoControl : kNoForm;
+}
+
+// The modal form that waits for an answer (the innermost), or nullptr.
+Form* WaitingForm() {
+  for (Form* f : AllForms())
+    if (f->Modal() && !f->DisabledByModal()) return f;
+  return nullptr;
 }
 
 // Whole numbers only, each within -1..32767; false for anything else.
@@ -294,7 +319,9 @@ void HeadlessConsole::OnReadable() {
     fd_ = -1;
     std::string last = Trim(pending_);
     pending_.clear();
-    if (!last.empty()) Queue(std::move(last));
+    if (!last.empty()) Queue(++lines_, std::move(last));
+    input_ended_ = true;
+    PostStep();
     return;
   }
   pending_.append(buf, static_cast<size_t>(n));
@@ -302,22 +329,73 @@ void HeadlessConsole::OnReadable() {
   while ((eol = pending_.find('\n')) != std::string::npos) {
     std::string line = Trim(pending_.substr(0, eol));
     pending_.erase(0, eol + 1);
-    if (!line.empty()) Queue(std::move(line));
+    ++lines_;
+    if (!line.empty()) Queue(lines_, std::move(line));
   }
 }
 
-void HeadlessConsole::Queue(std::string command) {
-  commands_.push_back(std::move(command));
-  if (!posted_) posted_ = PostMessage(window_, WM_CONSOLE_COMMAND, 0, 0);
+void HeadlessConsole::Queue(int line, std::string command) {
+  commands_.push_back({line, std::move(command)});
+  PostStep();
 }
 
-// Runs one command and queues the next behind the actions it posted.
+void HeadlessConsole::PostStep() {
+  if (!posted_ && !failed_) posted_ = PostMessage(window_, WM_CONSOLE_COMMAND, 0, 0);
+}
+
+// One step of the script, behind the actions the command before posted
+// (and inside the modal loop one of them may have opened): that command is
+// settled, then the next one runs; once the input has ended, no dialog may
+// still wait for an answer.
 void HeadlessConsole::RunNext() {
-  if (commands_.empty()) return;
-  std::string command = std::move(commands_.front());
-  commands_.pop_front();
-  if (!Run(command)) std::fprintf(stderr, "%s: unknown command: %s\n", program_.c_str(), command.c_str());
-  if (!commands_.empty() && !posted_) posted_ = PostMessage(window_, WM_CONSOLE_COMMAND, 0, 0);
+  if (failed_) return;
+  if (settling_) {
+    settling_ = false;
+    if (ErrorReportCount() != reports_before_) return Fail(last_, kErrorReported);
+  }
+  if (!commands_.empty()) {
+    last_ = std::move(commands_.front());
+    commands_.pop_front();
+    reports_before_ = ErrorReportCount();
+    std::string why;
+    try {
+      why = Run(last_.text);
+    } catch (const std::exception& e) {
+      ReportError(e.what());
+    }
+    if (!why.empty()) return Fail(last_, why);
+    settling_ = true;
+    PostStep();
+    return;
+  }
+  if (input_ended_) {
+    if (Form* waiting = WaitingForm())
+      Fail(last_.line ? last_ : ScriptLine{lines_, {}},
+           "the commands ended while " + waiting->Name() + " waits for an answer");
+  }
+}
+
+void HeadlessConsole::Fail(const ScriptLine& command, const std::string& why) {
+  failed_ = true;
+  commands_.clear();
+  if (fd_ >= 0) {
+    UnwatchFd(fd_);
+    fd_ = -1;
+  }
+  std::fflush(out_);
+  std::string line = program_ + ": line " + std::to_string(command.line) + ": " + why;
+  if (!command.text.empty()) line += ": " + command.text;
+  std::fprintf(stderr, "%s\n", line.c_str());
+  std::fflush(stderr);
+  if (OnScriptFailed)
+    OnScriptFailed();
+  else
+    EndAtOnce(1);
+}
+
+void EndAtOnce(int status) {
+  std::fflush(nullptr);
+  ::_exit(status);
 }
 
 void HeadlessConsole::Show(Control& control) {
@@ -340,89 +418,101 @@ void HeadlessConsole::Show(Control& control) {
   for (Control* child : control.Controls()) Show(*child);
 }
 
-bool HeadlessConsole::Run(const std::string& command) {
+std::string HeadlessConsole::Run(const std::string& command) {
   auto [verb, arg] = Split(command);
-  if (RunOwn(verb, arg)) return true;
+  if (RunOwn(verb, arg)) return {};
   if (verb == "menu") {
     // A main-form item, or <form>.<item> for the item of another form.
     size_t dot = arg.find('.');
     Form* form = dot == std::string::npos ? MainForm() : FindForm(arg.substr(0, dot));
-    auto* item = form ? form->Find<MenuItem>(dot == std::string::npos ? arg : arg.substr(dot + 1)) : nullptr;
-    if (item) PostMenu(*item);
-    return item != nullptr;
+    if (!form) return kNoForm;
+    auto* item = form->Find<MenuItem>(dot == std::string::npos ? arg : arg.substr(dot + 1));
+    if (!item) return kNoMenuItem;
+    // A submenu's own item and a separator do nothing when chosen.
+    if (!item->AcceptsInput() || item->IsSeparator() || item->Count() > 0) return kNotNow;
+    PostMenu(*item);
+    return {};
   }
   if (verb == "close") {
     Form* form = FindForm(arg);
-    if (form) PostCloseBox(*form);
-    return form != nullptr;
+    if (!form) return kNoForm;
+    if (!form->AcceptsInput() || !form->CloseBox() || form->GetBorderStyle() == BorderStyle::None) return kNotNow;
+    PostCloseBox(*form);
+    return {};
   }
   if (verb == "find") {
     // The open find dialog's text typed and "Find Next" pressed.
     auto [path, text] = Split(arg);
     size_t dot = path.find('.');
     Form* form = dot == std::string::npos ? nullptr : FindForm(path.substr(0, dot));
-    auto* dialog = form ? form->Find<FindDialog>(path.substr(dot + 1)) : nullptr;
-    if (!dialog || !dialog->Visible()) return false;
+    if (!form) return kNoForm;
+    auto* dialog = form->Find<FindDialog>(path.substr(dot + 1));
+    if (!dialog) return kNoControl;
+    if (!dialog->Visible()) return kNotNow;
     PostFindText(*dialog, text);
     PostFindNext(*dialog);
-    return true;
+    return {};
   }
   if (verb == "show") {  // page names may hold blanks
     Control* control = FindControl(arg, true);
-    if (control) Show(*control);
-    return control != nullptr;
+    if (!control) return Missing(arg);
+    Show(*control);
+    return {};
   }
+  static const char* const kControlVerbs[] = {"click", "popup", "type", "set", "dir", "dblclick", "select", "choose", "toggle"};
+  if (std::find(std::begin(kControlVerbs), std::end(kControlVerbs), verb) == std::end(kControlVerbs)) return kUnknown;
   auto [target, rest] = Split(arg);
   Control* control = FindControl(target);
-  if (!control) return false;
+  if (!control) return Missing(target);
+  if (!control->AcceptsInput()) return kNotNow;
   if ((verb == "click" || verb == "popup") && rest.empty()) {
     if (verb == "click")
       PostClick(*control);
     else
       PostContextMenu(*control);
-    return true;
+    return {};
   }
   if (verb == "type") {
     PostReplaceText(*control, rest);
-    return true;
+    return {};
   }
-  if (verb == "set") return SetControl(*control, rest);
+  if (verb == "set") return SetControl(*control, rest) ? std::string() : kNoItem;
   if (verb == "dir") {
     auto* tree = dynamic_cast<DirectoryTree*>(control);
-    if (tree) PostChooseDirectory(*tree, rest);
-    return tree != nullptr;
+    if (!tree) return kUnknown;
+    std::error_code ec;
+    if (rest.empty() || !std::filesystem::is_directory(rest, ec)) return kNoDirectory;
+    PostChooseDirectory(*tree, rest);
+    return {};
   }
   auto* grid = dynamic_cast<StringGrid*>(control);
   if (verb == "dblclick" && rest.empty()) {
     PostDblClick(*control);
-    return true;
+    return {};
   }
   if (grid && (verb == "select" || verb == "dblclick")) {
     std::vector<int> cell;
-    if (!Numbers(rest, cell) || cell.size() != 2) return false;
+    if (!Numbers(rest, cell) || cell.size() != 2) return kUnknown;
+    if (cell[0] < 0 || cell[0] >= grid->ColCount() || cell[1] < 0 || cell[1] >= grid->RowCount()) return kNoItem;
     if (verb == "select")
       PostSelectCell(*grid, cell[0], cell[1]);
     else
       PostDblClickCell(*grid, cell[0], cell[1]);
-    return true;
-  }
-  int index = ItemIndex(*control, rest);
-  if (index < 0) return false;
-  if (verb == "choose" || verb == "select") {
-    PostChoose(*control, index);
-    return true;
+    return {};
   }
   auto* list = dynamic_cast<ListBox*>(control);
-  if (!list) return false;
-  if (verb == "toggle") {
+  if ((verb == "toggle" || verb == "dblclick") && !list) return kUnknown;
+  if (verb == "click" || verb == "popup") return kUnknown;
+  int index = ItemIndex(*control, rest);
+  if (index < 0) return kNoItem;
+  if (verb == "choose" || verb == "select") {
+    PostChoose(*control, index);
+  } else if (verb == "toggle") {
     PostToggleSelect(*list, index);
-    return true;
-  }
-  if (verb == "dblclick") {
+  } else {
     PostDblClickItem(*list, index);
-    return true;
   }
-  return false;
+  return {};
 }
 
 }  // namespace platform::ui

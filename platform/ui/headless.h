@@ -16,8 +16,8 @@
 // action in the message queue. A command runs only once the actions of the
 // one before it have been dispatched (inside the modal loop that one may
 // have opened), so it finds the forms and lists as that action left them.
-// An action a user could not do now (a main-menu item while a dialog is
-// open, a disabled button) is dropped:
+//
+// The commands:
 //   menu <item>                      choose the main form's menu item
 //   menu <form>.<item>               choose an item of another form's menus
 //                                    (a pop-up menu's only while it is open)
@@ -50,8 +50,20 @@
 //   show <form>[.<control>]          write what a form, a page (by its
 //                                    name) or a control shows, as below
 // Forms, controls and items go by their component names, ASCII case
-// ignored. An unknown command, form, control or item is reported on
-// standard error.
+// ignored.
+//
+// The first command that fails ends the script: a form, control, menu item,
+// item, page or directory that is not there; an action a user could not do
+// now (a hidden or disabled control, a control on a page not shown, a
+// main-menu item while a dialog is open); an error raised by its actions;
+// and an end of input while a modal form still waits for an answer. It is
+// reported on standard error as
+//   <program>: line <n>: <why>: <command>
+// (n counts every line of the input, blank ones too), the rest of the input
+// is not read, and OnScriptFailed ends the program: by default at once, with
+// exit status 1, without any exit step that would save what the commands
+// changed. An end of input with no dialog waiting ends nothing: the program
+// goes on, as its window would.
 //
 // What "show" writes, a line for each control that shows something:
 //   @ row <form>.<grid> <n> <cell> | <cell> ...
@@ -72,6 +84,7 @@
 
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -94,6 +107,10 @@ bool NoDisplay();
 // says whether it did).
 HALV_EXPORT bool ReadHeadlessOptions(int argc, char** argv, const char* program, bool& commands);
 
+// Ends the process now with that exit status, after flushing standard
+// output and error: no window is destroyed, no exit handler runs.
+[[noreturn]] HALV_EXPORT void EndAtOnce(int status);
+
 class HALV_EXPORT HeadlessConsole {
  public:
   // Mirrors from now on. program: the name that opens its error lines.
@@ -110,6 +127,11 @@ class HALV_EXPORT HeadlessConsole {
   // Reads commands from fd until its end.
   void ReadCommands(int fd);
 
+  // What the program does when a command failed, once that was reported:
+  // it ends the program without the saving steps of its normal exit.
+  // Unset: EndAtOnce(1).
+  std::function<void()> OnScriptFailed;
+
   void Print(const std::string& line);
   // Writes what a control and the controls on it show ("show").
   void Show(Control& control);
@@ -124,10 +146,17 @@ class HALV_EXPORT HeadlessConsole {
   virtual bool RunOwn(const std::string& /*verb*/, const std::string& /*arg*/) { return false; }
 
  private:
+  struct ScriptLine {
+    int line = 0;
+    std::string text;
+  };
   void OnReadable();
-  void Queue(std::string command);
+  void Queue(int line, std::string command);
+  void PostStep();
   void RunNext();
-  bool Run(const std::string& command);
+  // Posts the command's actions; why it cannot, or empty.
+  std::string Run(const std::string& command);
+  void Fail(const ScriptLine& command, const std::string& why);
 
   std::string program_;
   std::FILE* out_;
@@ -136,8 +165,14 @@ class HALV_EXPORT HeadlessConsole {
   uint64_t main_form_id_ = 0;
   int fd_ = -1;
   std::string pending_;
-  std::deque<std::string> commands_;
-  bool posted_ = false;  // a command message is queued
+  int lines_ = 0;  // lines read so far
+  bool input_ended_ = false;
+  std::deque<ScriptLine> commands_;
+  ScriptLine last_;                // the command that ran last
+  bool settling_ = false;          // its actions may still be running
+  uint64_t reports_before_ = 0;    // error reports before it ran
+  bool failed_ = false;
+  bool posted_ = false;  // a step message is queued
   HWND window_ = 0;
 };
 

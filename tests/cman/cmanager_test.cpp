@@ -131,28 +131,76 @@ TEST_F(ManagerProgram, AnAdministratorEditsAnEntryAndNothingElseChanges) {
 
 TEST_F(ManagerProgram, FindThroughTheCommands) {
   Outcome o = Run(std::string("menu FindMenu\nfind Main.Find ") + (kLib ? "cd-rom" : "help") +
-                  "\nfind Main.Find nowhere\nfind Main.Find again\nmenu Exit1\n");
+                  "\nfind Main.Find nowhere\nmenu Exit1\n");
   EXPECT_EQ(o.status, 0);
-  // The second search finds nothing and closes the dialog; the third has no dialog to type into.
-  EXPECT_EQ(o.err,
-            "message box [information] Information: Search string 'nowhere' not found. -> OK\n" +
-            std::string(kLib ? "libmanager" : "confmanager") + ": unknown command: find Main.Find again\n");
+  // The second search finds nothing and closes the dialog.
+  EXPECT_EQ(o.err, "message box [information] Information: Search string 'nowhere' not found. -> OK\n");
 }
 
-TEST_F(ManagerProgram, WithoutABbsPathThePromptIsShownOnceAndTheProgramEnds) {
+// A command that fails ends the program with status 1, and nothing the
+// commands changed before it is saved: neither the entry's fields nor its
+// rule nor the preferences (the window's own saving at its end is skipped).
+TEST_F(ManagerProgram, AFailedCommandEndsTheProgramAndWhatTheCommandsChangedStaysUnsaved) {
+  const std::string program = kLib ? "libmanager" : "confmanager";
+  const std::string edits =
+      "choose Main.ConfList 1\ntype Main.ConfDesc Changed\nchoose Main.Notebook Security\n"
+      "choose Main.NotGroupsList Staff\nclick Main.AddAccessGroup\n";
+  const std::string not_now = "not possible now (hidden, disabled or behind a dialog)";
+  struct Case {
+    std::string commands, error;
+  } cases[] = {
+      // No find dialog is open to type into.
+      {edits + "find Main.Find again\nmenu SaveAll\nmenu Exit1\n",
+       "line 6: " + not_now + ": find Main.Find again"},
+      {edits + "choose Main.ConfList NOSUCH\nmenu SaveAll\nmenu Exit1\n",
+       "line 6: no such item: choose Main.ConfList NOSUCH"},
+      // The main menu while a dialog waits.
+      {edits + "menu NewConf\nmenu SaveAll\nmenu Exit1\n", "line 7: " + not_now + ": menu SaveAll"},
+      // The input ends while a dialog waits for its answer.
+      {edits + "menu NewConf\ntype NewConfFrm.NewConfName FRESH\n",
+       "line 7: the commands ended while NewConfFrm waits for an answer: type NewConfFrm.NewConfName FRESH"},
+      {edits + "menu PrefMenu\ntype PrefForm.ConfigFile /elsewhere\n",
+       "line 7: the commands ended while PrefForm waits for an answer: type PrefForm.ConfigFile /elsewhere"},
+  };
+  auto list = ReadBytes(ListFile());
+  auto ini = ReadBytes(prog + "KORRIDAN.INI");
+  for (const Case& c : cases) {
+    Outcome o = Run(c.commands);
+    EXPECT_EQ(o.status, 1) << c.commands;
+    EXPECT_EQ(o.err, program + ": " + c.error + "\n");
+    EXPECT_EQ(ReadBytes(ListFile()), list) << c.commands;
+    EXPECT_EQ(cmantest::RulesIn(prog + "Data/ACCESS.db"), std::vector<std::string>{}) << c.commands;
+    EXPECT_EQ(ReadBytes(prog + "KORRIDAN.INI"), ini) << c.commands;
+  }
+}
+
+// Headless nobody can answer the prompt again and again: it is answered
+// once, as Cancel, and the program ends with status 1 and says why.
+TEST_F(ManagerProgram, WithoutABbsPathThePromptIsShownOnceAndTheProgramEndsWithItsReason) {
+  const std::string program = kLib ? "libmanager" : "confmanager";
+  const std::string prompt =
+      "message box [error] Error: You must enter the path to a working QXBBS directory. -> Cancel\n";
   auto before = ReadBytes(ListFile());
-  for (const std::string& ini : {std::string("[QXBBS]\r\n"), "[QXBBS]\r\nCONFIG.QX2=" + bbs.dir.path() + "\r\n"}) {
-    Ini(ini);
+  struct Case {
+    std::string ini, reason;
+  } cases[] = {
+      {"[QXBBS]\r\n", "no BBS home directory is set ([QXBBS] CONFIG.QX2 in KORRIDAN.INI)"},
+      {"[QXBBS]\r\nCONFIG.QX2=" + bbs.dir.path() + "\r\n",
+       "\"" + bbs.dir.path() + "\" is not a working QXBBS directory ([QXBBS] CONFIG.QX2 in KORRIDAN.INI)"},
+  };
+  for (const Case& c : cases) {
+    Ini(c.ini);
     Outcome o = Run("menu SaveAll\n");
-    EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(o.err,
-              "message box [error] Error: You must enter the path to a working QXBBS directory. -> Cancel\n");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, prompt + program + ": ended without a BBS to work on: " + c.reason + "\n");
   }
   fs::remove(prog + "QX.DLL");
   Ini("[QXBBS]\r\nCONFIG.QX2=" + bbs.home + "\r\n");
   Outcome o = Run("");
-  EXPECT_EQ(o.status, 0);
-  EXPECT_NE(o.err.find("You must enter the path to a working QXBBS directory. -> Cancel"), std::string::npos);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find(prompt + program + ": ended without a BBS to work on: QX.DLL could not be loaded"),
+            std::string::npos)
+      << o.err;
   EXPECT_EQ(ReadBytes(ListFile()), before);
 }
 

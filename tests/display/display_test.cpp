@@ -10,6 +10,7 @@
 #include "platform/ui/form.h"
 #include "platform/ui/windows.h"
 #include "tests/korridan/korridan_site.h"
+#include "tests/support/sample_bbs.h"
 
 namespace korridan_test {
 namespace {
@@ -337,6 +338,115 @@ TEST_F(DisplaySite, TheSecurityManagerShowsItsFormsAsWindowsToo) {
   int status = -1;
   ::waitpid(pid, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// libmanager with its windows: without a BBS path the prompt is a real
+// message box, OK leads to the preferences and the path loop runs until a
+// BBS opens or Cancel ends the program.
+class ManagerOnDisplay : public ::testing::Test, public XDisplay {
+ protected:
+  void SetUp() override {
+    Open();
+    root_ = bbs_.dir.path();
+    prog_ = root_ + "/prog/";
+    // The preferences' path field takes 40 characters.
+    ASSERT_LE(bbs_.home.size(), 40u) << bbs_.home;
+    fs::create_directories(prog_);
+    fs::path bin = fs::path(LIBMANAGER_PATH).parent_path();
+    for (const char* f : {"libmanager", "libhalvplatform.so.1", "libhalvui.so.1", "libhalvqt.so.1"})
+      fs::copy_file(bin / f, prog_ + f);
+    fs::copy_file(QX_PATH, prog_ + "QX.DLL");
+    CreateSecurityTables(prog_ + "Data");
+  }
+  void TearDown() override {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (HasFailure()) std::fprintf(stderr, "standard error:\n%s\n", Stderr().c_str());
+    Close();
+  }
+
+  // Starts libmanager with its windows (no KORRIDAN.INI: no BBS path).
+  void Start() {
+    pid_ = fork();
+    if (pid_ == 0) {
+      setenv("HALVORINE_REGISTRY", (root_ + "/registry").c_str(), 1);
+      if (::chdir(prog_.c_str()) != 0) _exit(126);
+      int null = ::open("/dev/null", O_WRONLY);
+      int err = ::open((root_ + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(null, 1);
+      dup2(err, 2);
+      execl((prog_ + "libmanager").c_str(), "libmanager", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    ASSERT_GT(pid_, 0);
+  }
+  int WaitExit(std::chrono::seconds wait = 30s) {
+    auto until = std::chrono::steady_clock::now() + wait;
+    while (std::chrono::steady_clock::now() < until) {
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+      Idle();
+    }
+    return -1;
+  }
+  std::string Stderr() { return ReadFile(root_ + "/stderr.txt"); }
+
+  // Answers the path prompt with a key; false when no prompt came or it
+  // stayed.
+  static bool AnswerPrompt(const std::string& key) {
+    std::string box = WaitWindow("^Error$");
+    if (box.empty()) return false;
+    Focus(box);
+    Keys(key);
+    return WaitGone(box);
+  }
+
+  testsupport::SampleBbs bbs_;
+  std::string root_, prog_;
+  pid_t pid_ = -1;
+};
+
+TEST_F(ManagerOnDisplay, OkOnThePathPromptShowsThePreferencesUntilABbsOpens) {
+  Start();
+  // OK, then the preferences left without a path: the prompt comes back.
+  ASSERT_TRUE(AnswerPrompt("Return")) << Stderr();
+  std::string prefs = WaitWindow("^Preferences$");
+  ASSERT_FALSE(prefs.empty());
+  Focus(prefs);
+  Keys("Return");  // OK, the default button
+  ASSERT_TRUE(WaitGone(prefs));
+  ASSERT_TRUE(AnswerPrompt("Return")) << Stderr();
+  prefs = WaitWindow("^Preferences$");
+  ASSERT_FALSE(prefs.empty());
+  // The home directory field: in the notebook's page, in its group box.
+  ClickAt(prefs, 4 + 4 + 8 + 100, 24 + 4 + 24 + 12);
+  Type(bbs_.home);
+  Keys("Return");
+  ASSERT_TRUE(WaitGone(prefs));
+  // The BBS is open: the prompt does not come back and the program goes on.
+  EXPECT_EQ(WaitWindow("^Error$", Idle, 2s), "");
+  EXPECT_NE(ReadFile(prog_ + "KORRIDAN.INI").find("CONFIG.QX2=" + bbs_.home + "/\r\n"), std::string::npos);
+  std::string main = WaitWindow("^File Library Manager$");
+  ASSERT_FALSE(main.empty());
+  EXPECT_GT(ShotColours(main, root_ + "/libmanager.png"), 16);
+  ::kill(pid_, SIGTERM);
+  EXPECT_EQ(WaitExit(), 0) << Stderr();
+  EXPECT_EQ(Stderr().find("message box"), std::string::npos) << "a box went to standard error";
+}
+
+TEST_F(ManagerOnDisplay, CancelOnThePathPromptEndsTheProgramWithOneAndItsReason) {
+  Start();
+  ASSERT_TRUE(AnswerPrompt("Escape")) << Stderr();
+  EXPECT_EQ(WaitExit(), 1);
+  EXPECT_NE(Stderr().find("libmanager: ended without a BBS to work on: no BBS home directory is set"),
+            std::string::npos)
+      << Stderr();
+  EXPECT_EQ(Stderr().find("message box"), std::string::npos) << "the box went to standard error";
 }
 
 // Forms the front end knows nothing of, made in this process: each control

@@ -213,6 +213,12 @@ class KorridanSite : public ::testing::Test {
     return n;
   }
 
+  // The end of korridan's standard input.
+  void CloseInput() {
+    if (stdin_ >= 0) ::close(stdin_);
+    stdin_ = -1;
+  }
+
   void Command(const std::string& line) {
     std::string text = line + "\n";
     ASSERT_EQ(::write(stdin_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
@@ -229,7 +235,10 @@ class KorridanSite : public ::testing::Test {
     Command(choice == StopChoice::No ? "click StopServerForm.NoButton" : "click StopServerForm.YesButton");
     return WaitForLine("@ modal-end StopServerForm", from);
   }
-  void Signal(int sig) { ::kill(pid_, sig); }
+  // Only while korridan runs: kill(-1) would reach every process of the user.
+  void Signal(int sig) {
+    if (pid_ > 0) ::kill(pid_, sig);
+  }
   void HoldOutput(bool hold) { hold_output_ = hold; }
 
   // Waits for korridan to end; its exit code, or -1 when it did not end in

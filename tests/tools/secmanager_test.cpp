@@ -122,6 +122,44 @@ TEST_F(SecManager, RulesSavedByTheOperatorAreWhatTheRunningServerApplies) {
   EXPECT_EQ(WaitExit(), 0);
 }
 
+// A command that fails ends the program with status 1 before the commands
+// after it, and the rule it was editing is not saved: a directory that
+// does not exist does not leave the commands editing the one shown before.
+TEST_F(SecManager, AFailedCommandEndsTheProgramAndTheRuleBeingEditedStaysUnsaved) {
+  const std::string missing = home_ + "missing";
+  struct Case {
+    std::vector<std::string> commands;
+    std::string error;
+  } cases[] = {
+      {{"dir Main.DirOutline " + missing, "choose Main.NotGroupsList Staff", "click Main.AddAccessGroup",
+        "menu SaveAll", "menu Exit1"},
+       "secmanager: line 1: no such directory: dir Main.DirOutline " + missing + "\n"},
+      {{"dir Main.DirOutline " + home_ + "team", "choose Main.NotGroupsList Staff", "click Main.AddAccessGroup",
+        "dir Main.DirOutline " + missing, "menu SaveAll", "menu Exit1"},
+       "secmanager: line 4: no such directory: dir Main.DirOutline " + missing + "\n"},
+      // The address opens the dialog again (the question's default): the
+      // main menu behind it cannot be chosen.
+      {{"dir Main.DirOutline " + home_ + "team", "choose Main.NotGroupsList Staff", "click Main.AddAccessGroup",
+        "choose Main.AccessNotebook IP Address", "click Main.DenyIP", "click Main.AddIP",
+        "type NewIPForm.IPAddrEdit 127.0.*.1", "click NewIPForm.OkButton", "menu SaveAll", "menu Exit1"},
+       "message box [confirmation] Confirm: The access check reads 127.0.*.1 as 127.0.*.*. Change it? "
+       "-> Yes\nsecmanager: line 9: not possible now (hidden, disabled or behind a dialog): menu SaveAll\n"},
+      // The address dialog still open when the commands run out.
+      {{"dir Main.DirOutline " + home_ + "team", "choose Main.NotGroupsList Staff", "click Main.AddAccessGroup",
+        "choose Main.AccessNotebook IP Address", "click Main.DenyIP", "click Main.AddIP",
+        "type NewIPForm.IPAddrEdit 10.1.2.3"},
+       "secmanager: line 7: the commands ended while NewIPForm waits for an answer: type NewIPForm.IPAddrEdit "
+       "10.1.2.3\n"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RunSecmanager(c.commands), 1) << SmErr();
+    EXPECT_EQ(SmErr(), c.error);
+    setenv("HALVORINE_REGISTRY", (root_ + "/registry").c_str(), 1);
+    EXPECT_EQ(Field(home_, "GROUPS"), "") << c.error;
+    EXPECT_EQ(Field(home_ + "team/", "ENFORCE"), "") << "no rule saved for team: " << c.error;
+  }
+}
+
 TEST_F(SecManager, TablesThatCannotBeOpenedAreReportedAndTheWindowStays) {
   // The data directory is registered by the first program that opens the
   // tables, so the cases run in this order: a refused directory registers

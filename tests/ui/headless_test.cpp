@@ -72,17 +72,97 @@ TEST_F(HeadlessTest, EachCommandFindsWhatTheActionsBeforeItLeft) {
       "choose Form.Tabs two words\n"
       "dir Form.Tree " + dir.path() + "\n"
       "dblclick Form.List 0\n"
-      "choose Form.List delta\n"
       "click Form.End",  // the last line needs no line end
       console);
   std::string errors = ::testing::internal::GetCapturedStderr();
   ASSERT_TRUE(done);
-  EXPECT_EQ(errors, "test: unknown command: choose Form.List delta\n");
+  EXPECT_EQ(errors, "");
   EXPECT_EQ(log, (Strings{"selected beta gamma", "dblclick alpha"}));
   EXPECT_EQ(edit->Text(), "two words");
   EXPECT_EQ(tabs->PageIndex(), 1);
   EXPECT_EQ(tree->Directory(), dir.path());
   std::fclose(out);
+}
+
+// The first command that fails is reported with its line and ends the
+// script: the commands after it never run, and the program's own ending
+// (OnScriptFailed) is called once.
+TEST_F(HeadlessTest, TheFirstCommandThatFailsEndsTheScript) {
+  testing::CwdGuard cwd;
+  auto* mark = new Button(&form, &form, "Mark");
+  mark->OnClick = [&](Component&) { log.push_back("mark"); };
+  auto* go = new Button(&form, &form, "Go");
+  go->OnClick = [&](Component&) { log.push_back("go"); };
+  auto* off = new Button(&form, &form, "Off");
+  off->SetEnabled(false);
+  auto* thrower = new Button(&form, &form, "Throw");
+  thrower->OnClick = [](Component&) { throw std::runtime_error("Directory not found: /nowhere"); };
+  auto* list = new ListBox(&form, &form, "List");
+  list->Add("alpha");
+  auto* tabs = new TabbedNotebook(&form, &form, "Tabs");
+  tabs->AddPage("One");
+  new Edit(&form, tabs->AddPage("Two"), "Hidden");
+  new DirectoryTree(&form, &form, "Tree");
+  Form dialog{nullptr, "Dialog"};
+  auto* open = new Button(&form, &form, "Open");
+  open->OnClick = [&](Component&) { dialog.ShowModal(); };
+
+  const std::string not_now = "not possible now (hidden, disabled or behind a dialog)";
+  struct Case {
+    std::string command, why;
+  } cases[] = {
+      {"frobnicate Form.Go", "unknown command"},
+      {"click Form.Go now", "unknown command"},
+      {"click Nowhere.Go", "no such form"},
+      {"close Nowhere", "no such form"},
+      {"click Form.Nothing", "no such control"},
+      {"menu Form.NoItem", "no such menu item"},
+      {"choose Form.List delta", "no such item"},
+      {"choose Form.Tabs Three", "no such item"},
+      {"set Form.Tabs Three", "no such item"},
+      {"dir Form.Tree /no/such/directory", "no such directory"},
+      {"click Form.Off", not_now},
+      {"type Form.Hidden text", not_now},
+      {"click Form.Throw", "it raised an error"},
+  };
+  auto script = [](const std::string& failing) { return "click Form.Mark\n\n" + failing + "\nclick Form.Go\n"; };
+  auto run = [&](const std::string& commands, int& endings) {
+    log.clear();
+    done = false;
+    endings = 0;
+    std::FILE* out = std::tmpfile();
+    {
+      HeadlessConsole console("test", out);
+      console.OnScriptFailed = [&] {
+        ++endings;
+        done = true;
+        if (dialog.Modal()) dialog.Close();
+      };
+      ::testing::internal::CaptureStderr();
+      Run(commands, console);
+    }
+    std::fclose(out);
+    return ::testing::internal::GetCapturedStderr();
+  };
+  for (const Case& c : cases) {
+    int endings = 0;
+    std::string errors = run(script(c.command), endings);
+    EXPECT_EQ(errors.substr(errors.find("test: line")), "test: line 3: " + c.why + ": " + c.command + "\n")
+        << errors;
+    EXPECT_EQ(endings, 1) << c.command;
+    EXPECT_EQ(log, Strings{"mark"}) << c.command;
+  }
+
+  // A main-form control while a dialog is open; the end of the input while
+  // one waits (the last command's line).
+  int endings = 0;
+  EXPECT_EQ(run("click Form.Open\nclick Form.Go\n", endings), "test: line 2: " + not_now + ": click Form.Go\n");
+  EXPECT_EQ(endings, 1);
+  EXPECT_EQ(run("click Form.Mark\nclick Form.Open\n\n", endings),
+            "test: line 2: the commands ended while Dialog waits for an answer: click Form.Open\n");
+  EXPECT_EQ(endings, 1);
+  EXPECT_EQ(log, Strings{"mark"});
+  EXPECT_FALSE(dialog.Modal());
 }
 
 }  // namespace
