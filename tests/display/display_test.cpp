@@ -263,8 +263,14 @@ TEST_F(DisplaySite, StatsTabShowsTheGraphInPlaceOfTheLog) {
   EXPECT_NE(Get("/index.html").find(" 200 "), std::string::npos);
   // Left of where the plot would be: the log's white memo, then the
   // graph's face beside its white plot.
+  // A window just mapped may not be drawn yet: wait for the memo.
   const std::string shot = root_ + "/stats.png";
+  auto drawn = std::chrono::steady_clock::now() + 20s;
   XDisplay::ShotColours(main, shot);
+  while (std::chrono::steady_clock::now() < drawn && Pixel(shot, 10, 150) != "255,255,255") {
+    Idle();
+    XDisplay::ShotColours(main, shot);
+  }
   ASSERT_EQ(Pixel(shot, 10, 150), "255,255,255");
   Size size = WindowSize(main);
   ClickAt(main, 272, size.height - 10);  // the fourth tab of the bar below: Stats
