@@ -143,6 +143,42 @@ TEST_F(Hardening, ALogsDirectoryThatCannotBeWrittenIsReportedOnceAndServingGoesO
   EXPECT_EQ(WaitExit(), 0) << Stderr();
 }
 
+// A save cut short by kill -9 leaves its temporary file behind. A start
+// removes those of processes that no longer run, where the program writes
+// them (the statistics in the current directory, the settings beside the
+// program), and nothing else.
+TEST_F(Hardening, AStartRemovesTheSaveFilesOfEndedProcesses) {
+  pid_t pid = fork();
+  if (pid == 0) _exit(0);
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  const std::string ended = std::to_string(pid), running = std::to_string(::getpid());
+  cwd_ = root_ + "/cwd/";
+  fs::create_directories(cwd_);
+  struct Case {
+    std::string file;
+    bool removed;
+  };
+  const Case cases[] = {
+      {cwd_ + "STATS.DAT." + ended + ".tmp", true},
+      {prog_ + ".KORRIDAN.INI.tmp-" + ended + "-0", true},
+      {prog_ + ".MIME.INI.tmp-" + ended + "-4", true},
+      {cwd_ + "STATS.DAT." + running + ".tmp", false},
+      {prog_ + ".KORRIDAN.INI.tmp-" + running + "-0", false},
+      {prog_ + "STATS.DAT." + ended + ".tmp", false},
+      {cwd_ + ".KORRIDAN.INI.tmp-" + ended + "-0", false},
+      {prog_ + ".KORRIDAN.INI.tmp-" + ended, false},
+  };
+  for (const Case& k : cases) WriteFile(k.file, "left\n");
+  Start();
+  ASSERT_GE(WaitRunning(), 0) << Stderr();
+  for (const Case& k : cases) EXPECT_EQ(fs::exists(k.file), !k.removed) << k.file;
+  Signal(SIGTERM);
+  ASSERT_EQ(WaitExit(), 0) << Stderr();
+  EXPECT_EQ(fs::file_size(cwd_ + "STATS.DAT"), kStatFileSize);
+}
+
 // Another program holds the reader marks of a table's write-ahead log, so
 // no lookup in it can be made. A request that needs one is refused at once
 // (401, the store's error logged); one that needs none, from another
