@@ -298,6 +298,7 @@ void TApp::RestoreWindowSettings() {
 // The statistics saved at the last exit.
 void TApp::LoadStatistics() {
   InitConsoleHistories(HistoryHits, HistoryLogins, HistoryConnections, HistoryUsers);
+  RemoveStatSaveLeftovers(kStatsFile);
   if (platform::FileExists(kStatsFile)) {
     auto order = StatFileOrder(HistoryHits, HistoryLogins, HistoryConnections, HistoryUsers);
     TStatLoadResult loaded = LoadStatHistories(kStatsFile, order);

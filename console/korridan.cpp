@@ -47,6 +47,7 @@ int main(int argc, char** argv) {
   bool headless = !platform::ui::WindowsStarted();
 
   OpenConfigFiles();
+  RemoveSettingsLeftovers();
   SecurityStoreInit();
   RealmListInit();
   int exit_status = 0;

@@ -13,11 +13,16 @@
 #include <limits>
 #include <system_error>
 
+#include "platform/files.h"
+
 using platform::TDateTime;
 
 namespace {
 
 constexpr int64_t kMsPerDay = 86400000;
+
+// A save's temporary file: the file's name + "." + process id + this.
+constexpr char kSaveSuffix[] = ".tmp";
 
 // Date-times of this magnitude (about 270000 years either way) are outside
 // every real clock; the integer arithmetic below stays far from overflow.
@@ -446,6 +451,11 @@ TStatLoadResult LoadStatHistories(const std::string& file_name, std::span<TStatH
   return result;
 }
 
+void RemoveStatSaveLeftovers(const std::string& file_name) {
+  platform::RemoveFilesOfEndedProcesses(platform::DirectoryPart(file_name), platform::FileNamePart(file_name) + ".",
+                                        kSaveSuffix);
+}
+
 void SaveStatHistories(const std::string& file_name, std::span<TStatHistory* const> histories) {
   std::vector<uint8_t> data;
   data.reserve(histories.size() * kStatAveragingRecordSize);
@@ -453,7 +463,7 @@ void SaveStatHistories(const std::string& file_name, std::span<TStatHistory* con
 
   // Beside the target, so the rename stays within one file system; the
   // process id keeps two programs in one directory apart.
-  std::string temp = file_name + "." + std::to_string(::getpid()) + ".tmp";
+  std::string temp = file_name + "." + std::to_string(::getpid()) + kSaveSuffix;
   auto fail = [&temp](int error_number, int fd) {
     if (fd >= 0) ::close(fd);
     ::unlink(temp.c_str());

@@ -207,3 +207,8 @@ std::string StatFileErrorText(int error_number);
 // previous file as it was. Throws TStatFileError (the temporary is removed).
 // A name that is no regular file is not replaced.
 void SaveStatHistories(const std::string& file_name, std::span<TStatHistory* const> histories);
+
+// Removes the temporary files that saves of file_name left when their
+// programs were killed in the middle (those of processes that still run are
+// kept).
+void RemoveStatSaveLeftovers(const std::string& file_name);

@@ -1,6 +1,7 @@
 #include "foundation/security.h"
 
 #include <array>
+#include <chrono>
 #include <exception>
 
 #include "foundation/securitystore.h"
@@ -19,6 +20,11 @@ constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
 }
 
 constexpr std::array<std::uint32_t, 256> kCrcTable = MakeCrcTable();
+
+// How long one check may wait for another program's lock on a table: the
+// server answers every client from one thread, so whoever comes meanwhile
+// waits as long.
+constexpr std::chrono::milliseconds kLookupWait{100};
 
 void Report(std::string* error, const char* what) {
   if (error) *error = what;
@@ -79,6 +85,7 @@ bool CheckPassword(ShortString& user, ShortString& password, std::string* error)
   UpcaseShortString(user);
   UpcaseShortString(password);
   try {
+    platform::DbDeadline deadline(kLookupWait);
     SecurityStore& s = SecurityStore::Instance();
     if (!s.Users.FindKey({user.view()})) return false;
     auto stored = static_cast<std::uint32_t>(s.Users.AsInteger(s.UsersPassHash));
@@ -100,6 +107,7 @@ bool CheckAccess(std::string_view file, std::string_view user, std::string_view 
 bool CheckAccessRule(std::string_view module, std::string_view resource, std::string_view action,
                      std::string_view user, std::string_view address, std::string* error) {
   try {
+    platform::DbDeadline deadline(kLookupWait);
     return Decide(module, resource, action, user, address);
   } catch (const std::exception& e) {
     Report(error, e.what());

@@ -1,6 +1,8 @@
 // The password check and the access decision, answered from the security
 // store for every request. Both fail closed: a missing account or rule, an
 // empty list, an unknown address action, and any store error are refusals.
+// Neither waits more than 100 ms for another program's lock on a table:
+// a lookup that cannot be made by then is a store error.
 #pragma once
 
 #include <cstddef>

@@ -31,6 +31,11 @@ void CloseConfigFiles() {
   MimeIni = nullptr;
 }
 
+void RemoveSettingsLeftovers() {
+  for (const platform::IniFile* ini : {ConfigIni, MimeIni})
+    if (ini) platform::RemoveAtomicWriteLeftovers(ini->FileName());
+}
+
 int32_t MinInt(int32_t a, int32_t b) { return a < b ? a : b; }
 
 std::string PadLeft(std::string_view text, char ch, std::size_t width) {

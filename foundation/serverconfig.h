@@ -26,6 +26,11 @@ const std::string& ProgramDir();
 void OpenConfigFiles();
 void CloseConfigFiles();
 
+// Removes the temporary files that writes of the two files left beside them
+// when their programs were killed in the middle (those of processes that
+// still run are kept). The programs that write the files call it at start.
+void RemoveSettingsLeftovers();
+
 int32_t MinInt(int32_t a, int32_t b);
 
 // Prefixes ch until text is at least width characters long.

@@ -29,6 +29,16 @@
 // as its row is copied, so no lock outlives a call. What a lock still holds
 // up is bounded: a read waits at most kReadWaitMs, then fails with the
 // engine's message; a write, which only the tools make, waits longer.
+//
+// The busy timeout does not bound every wait. A reader that finds the log's
+// reader marks locked (another program in the middle of a recovery, or one
+// holding them) retries inside SQLite, sleeping longer each time, for about
+// 10 s before it fails with SQLITE_PROTOCOL; no busy handler, interrupt or
+// progress handler is called meanwhile, only the VFS's xSleep. So tables
+// are opened through a VFS of our own, the default one with xSleep wrapped:
+// under a DbDeadline it never sleeps past the deadline, and once that has
+// passed it returns at once, so SQLite's retries run out in microseconds
+// and the statement fails.
 
 namespace platform {
 
@@ -44,6 +54,75 @@ constexpr std::size_t kKeyHitsMax = 256;
 // Counts the writes this process makes to any table, which its own key
 // searches must see at once (another process's are told by change stamps).
 std::atomic<std::uint64_t> local_writes{0};
+
+// The deadline of this thread's table operations (DbDeadline).
+struct Deadline {
+  std::chrono::steady_clock::time_point at = std::chrono::steady_clock::time_point::max();
+  long long ms = 0;     // as set, for the message
+  bool passed = false;  // a sleep found it passed
+};
+thread_local Deadline deadline;
+
+int SleepWithinDeadline(sqlite3_vfs* vfs, int microseconds) {
+  auto* base = static_cast<sqlite3_vfs*>(vfs->pAppData);
+  if (deadline.at != std::chrono::steady_clock::time_point::max()) {
+    auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline.at - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      deadline.passed = true;
+      return 0;
+    }
+    if (left.count() < microseconds) microseconds = static_cast<int>(left.count());
+  }
+  return base->xSleep(base, microseconds);
+}
+
+// The default VFS with SleepWithinDeadline; every other method is the
+// default's own, called with the default VFS.
+sqlite3_vfs* BaseVfs(sqlite3_vfs* v) { return static_cast<sqlite3_vfs*>(v->pAppData); }
+
+const char* DeadlineVfs() {
+  static sqlite3_vfs vfs;
+  static const char* name = []() -> const char* {
+    sqlite3_initialize();
+    sqlite3_vfs* base = sqlite3_vfs_find(nullptr);
+    if (!base || !base->xSleep) return nullptr;
+    // Version 2 at most: the system-call overrides of version 3 are test
+    // hooks of the default VFS and stay its own.
+    vfs.iVersion = std::min(base->iVersion, 2);
+    vfs.szOsFile = base->szOsFile;
+    vfs.mxPathname = base->mxPathname;
+    vfs.zName = "halvorine-deadline";
+    vfs.pAppData = base;
+    vfs.xOpen = [](sqlite3_vfs* v, const char* n, sqlite3_file* f, int fl, int* out) {
+      return BaseVfs(v)->xOpen(BaseVfs(v), n, f, fl, out);
+    };
+    vfs.xDelete = [](sqlite3_vfs* v, const char* n, int sync) { return BaseVfs(v)->xDelete(BaseVfs(v), n, sync); };
+    vfs.xAccess = [](sqlite3_vfs* v, const char* n, int fl, int* out) {
+      return BaseVfs(v)->xAccess(BaseVfs(v), n, fl, out);
+    };
+    vfs.xFullPathname = [](sqlite3_vfs* v, const char* n, int size, char* out) {
+      return BaseVfs(v)->xFullPathname(BaseVfs(v), n, size, out);
+    };
+    vfs.xDlOpen = [](sqlite3_vfs* v, const char* n) { return BaseVfs(v)->xDlOpen(BaseVfs(v), n); };
+    vfs.xDlError = [](sqlite3_vfs* v, int size, char* out) { BaseVfs(v)->xDlError(BaseVfs(v), size, out); };
+    vfs.xDlSym = [](sqlite3_vfs* v, void* h, const char* n) { return BaseVfs(v)->xDlSym(BaseVfs(v), h, n); };
+    vfs.xDlClose = [](sqlite3_vfs* v, void* h) { BaseVfs(v)->xDlClose(BaseVfs(v), h); };
+    vfs.xRandomness = [](sqlite3_vfs* v, int size, char* out) {
+      return BaseVfs(v)->xRandomness(BaseVfs(v), size, out);
+    };
+    vfs.xSleep = SleepWithinDeadline;
+    vfs.xCurrentTime = [](sqlite3_vfs* v, double* out) { return BaseVfs(v)->xCurrentTime(BaseVfs(v), out); };
+    vfs.xGetLastError = [](sqlite3_vfs* v, int size, char* out) {
+      return BaseVfs(v)->xGetLastError ? BaseVfs(v)->xGetLastError(BaseVfs(v), size, out) : 0;
+    };
+    if (vfs.iVersion >= 2)
+      vfs.xCurrentTimeInt64 = [](sqlite3_vfs* v, sqlite3_int64* out) {
+        return BaseVfs(v)->xCurrentTimeInt64(BaseVfs(v), out);
+      };
+    return sqlite3_vfs_register(&vfs, 0) == SQLITE_OK ? vfs.zName : nullptr;
+  }();
+  return name;
+}
 
 // The longer wait for the span of one write.
 class WriteWait {
@@ -192,6 +271,21 @@ struct Column {
 
 }  // namespace
 
+DbDeadline::DbDeadline(std::chrono::milliseconds wait)
+    : saved_at_(deadline.at), saved_ms_(deadline.ms), saved_passed_(deadline.passed) {
+  auto at = std::chrono::steady_clock::now() + wait;
+  if (at < deadline.at) {
+    deadline.at = at;
+    deadline.ms = wait.count();
+  }
+}
+
+DbDeadline::~DbDeadline() {
+  deadline.at = saved_at_;
+  deadline.ms = saved_ms_;
+  deadline.passed = saved_passed_;
+}
+
 std::size_t BlobReader::Read(void* buffer, std::size_t count) {
   std::size_t n = std::min(count, bytes_.size() - pos_);
   if (n) std::memcpy(buffer, bytes_.data() + pos_, n);
@@ -281,7 +375,14 @@ struct Table::Impl {
   std::uint64_t hits_writes = 0;
 
   [[noreturn]] void Fail(const std::string& message) const { throw DbError(name + ": " + message); }
-  [[noreturn]] void FailEngine() const { Fail(db ? sqlite3_errmsg(db) : "engine error"); }
+  [[noreturn]] void FailEngine() const {
+    std::string message = db ? sqlite3_errmsg(db) : "engine error";
+    const int code = db ? sqlite3_errcode(db) & 0xFF : SQLITE_ERROR;
+    if (deadline.passed && (code == SQLITE_BUSY || code == SQLITE_PROTOCOL || code == SQLITE_LOCKED))
+      Fail("no answer within " + std::to_string(deadline.ms) + " ms: another program holds a lock on the table (" +
+           message + ")");
+    Fail(message);
+  }
 
   void CheckOpen() const {
     if (!db) Fail("Cannot perform this operation on a closed table");
@@ -433,7 +534,7 @@ void Table::Open() {
   if (!IsFile(file)) m.Fail("Table file not found: " + file);
 
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, DeadlineVfs());
   if (rc != SQLITE_OK) {
     std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     sqlite3_close(db);

@@ -9,10 +9,14 @@
 // of any process sees it. Lookups never hold a transaction open between
 // calls, so a reader never blocks a writer for longer than one statement;
 // both wait for each other's short locks (busy timeout) instead of failing.
+// A caller that must not wait longer than a set time (the server, which
+// answers every client from one thread) bounds its table operations with a
+// DbDeadline.
 //
 // Errors are DbError exceptions whose text is the engine's message.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -50,6 +54,27 @@ HALV_EXPORT bool LookupAlias(std::string_view name, std::string& directory);
 
 // The file that holds the alias registry.
 HALV_EXPORT std::string AliasRegistryFile();
+
+// While it lives, no table operation of this thread waits for another
+// program's lock beyond the deadline, whatever the lock: a read, a write or
+// the write-ahead log's reader marks. An operation that would have to wait
+// on fails with DbError ("... no answer within <n> ms ..."), and so does
+// every further one that meets a lock before the object is gone. Nested
+// deadlines keep the earlier one. Without a deadline a read waits up to
+// 100 ms for a lock that shuts readers out (and up to SQLite's own bound
+// of about 10 s for the log's reader marks), a write up to 10 s.
+class HALV_EXPORT DbDeadline {
+ public:
+  explicit DbDeadline(std::chrono::milliseconds wait);
+  ~DbDeadline();
+  DbDeadline(const DbDeadline&) = delete;
+  DbDeadline& operator=(const DbDeadline&) = delete;
+
+ private:
+  std::chrono::steady_clock::time_point saved_at_;
+  long long saved_ms_;
+  bool saved_passed_;
+};
 
 // Reads a blob from its start, like a memory stream.
 class HALV_EXPORT BlobReader {

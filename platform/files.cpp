@@ -1,15 +1,19 @@
 #include "platform/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <charconv>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <vector>
 
 namespace platform {
@@ -36,6 +40,70 @@ bool WriteAll(int fd, std::string_view data) {
 }
 
 std::atomic<unsigned> temp_counter{0};
+
+// WriteFileAtomic's temporary files of target: the directory they lie in,
+// and their names' prefix, after which come the writer's process id, "-"
+// and a number.
+std::string AtomicTempDirectory(const std::string& target) { return DirectoryPart(target); }
+std::string AtomicTempPrefix(const std::string& target) { return "." + FileNamePart(target) + ".tmp-"; }
+
+// The file a write of path replaces: the one a symbolic link points to.
+std::string WriteTarget(const std::string& path) {
+  struct stat st{};
+  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+      std::string target = real;
+      std::free(real);
+      return target;
+    }
+  }
+  return path;
+}
+
+// The process id in name when it reads prefix + pid + suffix, followed by
+// one or more digits when numbered; 0 otherwise.
+pid_t PidInName(std::string_view name, std::string_view prefix, std::string_view suffix, bool numbered) {
+  if (!name.starts_with(prefix)) return 0;
+  name.remove_prefix(prefix.size());
+  size_t digits = 0;
+  while (digits < name.size() && name[digits] >= '0' && name[digits] <= '9') ++digits;
+  if (digits == 0 || name[0] == '0') return 0;
+  long long pid = 0;
+  auto [end, ec] = std::from_chars(name.data(), name.data() + digits, pid);
+  if (ec != std::errc() || pid <= 0 || pid > std::numeric_limits<pid_t>::max()) return 0;
+  std::string_view rest = name.substr(digits);
+  if (!rest.starts_with(suffix)) return 0;
+  rest.remove_prefix(suffix.size());
+  if (numbered) {
+    if (rest.empty()) return 0;
+    for (char c : rest)
+      if (c < '0' || c > '9') return 0;
+  } else if (!rest.empty()) {
+    return 0;
+  }
+  return static_cast<pid_t>(pid);
+}
+
+// A process that no longer runs. One that runs under another user still
+// answers (EPERM), and a number that came to another process is taken
+// for the one that wrote the file.
+bool ProcessEnded(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
+
+int RemoveEnded(const std::string& dir, std::string_view prefix, std::string_view suffix, bool numbered) {
+  const std::string where = dir.empty() ? "." : dir;
+  DIR* d = ::opendir(where.c_str());
+  if (!d) return 0;
+  int removed = 0;
+  while (const dirent* e = ::readdir(d)) {
+    pid_t pid = PidInName(e->d_name, prefix, suffix, numbered);
+    if (pid == 0 || !ProcessEnded(pid)) continue;
+    std::string path = AddTrailingSlash(where) + e->d_name;
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0) ++removed;
+  }
+  ::closedir(d);
+  return removed;
+}
 
 }  // namespace
 
@@ -205,23 +273,14 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, const std::
     return false;
   }
   // Replace the file a symbolic link points to, not the link.
-  std::string target = path;
+  const std::string target = WriteTarget(path);
   struct stat st{};
-  bool exists = false;
-  if (::lstat(path.c_str(), &st) == 0) {
-    if (S_ISLNK(st.st_mode)) {
-      if (char* real = ::realpath(path.c_str(), nullptr)) {
-        target = real;
-        std::free(real);
-      }
-    }
-    exists = ::stat(target.c_str(), &st) == 0;
-    if (exists && S_ISDIR(st.st_mode)) {
-      errno = EISDIR;
-      return false;
-    }
+  const bool exists = ::stat(target.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    return false;
   }
-  std::string temp = DirectoryPart(target) + "." + FileNamePart(target) + ".tmp-" + std::to_string(::getpid()) + "-" +
+  std::string temp = AtomicTempDirectory(target) + AtomicTempPrefix(target) + std::to_string(::getpid()) + "-" +
                      std::to_string(temp_counter.fetch_add(1));
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return false;
@@ -237,6 +296,16 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, const std::
   ::unlink(temp.c_str());
   errno = saved;
   return false;
+}
+
+int RemoveFilesOfEndedProcesses(const std::string& dir, std::string_view prefix, std::string_view suffix) {
+  return RemoveEnded(dir, prefix, suffix, false);
+}
+
+int RemoveAtomicWriteLeftovers(const std::string& path) {
+  if (path.empty()) return 0;
+  const std::string target = WriteTarget(path);
+  return RemoveEnded(AtomicTempDirectory(target), AtomicTempPrefix(target), "-", true);
 }
 
 }  // namespace platform

@@ -103,5 +103,15 @@ std::optional<std::string> ReadWholeFile(const std::string& path);
 bool WriteFileAtomic(const std::string& path, std::string_view data,
                      const std::function<void()>& before_rename = {});
 
+// What a process killed in the middle of a save leaves behind: removes the
+// regular files of dir ("" is the current directory) named prefix + pid +
+// suffix, where pid is a process id (digits, no leading zero) of a process
+// that no longer runs. A file whose pid runs now is kept, whoever runs it.
+// The number of files removed.
+int RemoveFilesOfEndedProcesses(const std::string& dir, std::string_view prefix, std::string_view suffix);
+
+// The same for the temporary files that WriteFileAtomic makes beside path.
+int RemoveAtomicWriteLeftovers(const std::string& path);
+
 }  // namespace platform
 HALV_EXPORT_END

@@ -60,6 +60,7 @@ int main(int argc, char** argv) {
   if (!platform::ui::ReadHeadlessOptions(argc, argv, program, commands)) return 2;
   // Unit initialisations, in this order.
   OpenConfigFiles();
+  RemoveSettingsLeftovers();
   LoadBbsLibrary();
   SecurityStoreInit();
   bool no_bbs = false;

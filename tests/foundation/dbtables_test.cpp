@@ -14,6 +14,7 @@
 #include "tests/foundation/childprocess.h"
 #include "tests/foundation/testdirs.h"
 #include "tests/support/execute_sql.h"
+#include "tests/support/lock_holder.h"
 
 using platform::DbError;
 using platform::HWND;
@@ -617,6 +618,48 @@ TEST_F(DbTablesTest, ALockHoldsALookupUpOnlyBriefly) {
   ASSERT_EQ(other.Exec("COMMIT;"), "");
   ASSERT_TRUE(server.FindKey({"SERVER", "/WEB/", "GET"}));
   EXPECT_EQ(server.AsString("ENFORCE"), "Y");
+}
+
+TEST_F(DbTablesTest, ADeadlineBoundsTheWaitForEveryKindOfLock) {
+  struct Case {
+    const char* what;
+    off_t first, count;
+    bool shuts_readers_out;
+  };
+  const Case cases[] = {
+      {"the reader marks", testsupport::kShmReaderMarks, 5, true},
+      {"every lock of the log", testsupport::kShmLocks, 8, true},
+      {"the writer, checkpoint and recovery locks", testsupport::kShmLocks, 3, false},
+  };
+  MakeRules();
+  MakeTable("ACCESS", "INSERT INTO ACCESS (MODULE, RESOURCE, ACTION, ENFORCE) VALUES ('SERVER', '/WEB/', 'GET', 'N');");
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    Table server;
+    OpenTable(server, "ACCESS");
+    testsupport::LockHolder other(dir_ + "/ACCESS.db-shm", k.first, k.count);
+    ASSERT_TRUE(other.Held());
+    {
+      platform::DbDeadline deadline(std::chrono::milliseconds(100));
+      auto start = std::chrono::steady_clock::now();
+      if (!k.shuts_readers_out) {
+        EXPECT_TRUE(server.FindKey({"SERVER", "/WEB/", "GET"})) << "a writer never holds up a reader";
+        continue;
+      }
+      std::string message = ThrownMessage([&] { server.FindKey({"SERVER", "/WEB/", "GET"}); });
+      auto waited = std::chrono::steady_clock::now() - start;
+      EXPECT_NE(message.find("ACCESS: no answer within 100 ms"), std::string::npos) << message;
+      EXPECT_GE(waited, std::chrono::milliseconds(90));
+      EXPECT_LT(waited, std::chrono::milliseconds(300));
+      // Once the time is up a further access fails without waiting again.
+      message = ThrownMessage([&] { server.FindKey({"SERVER", "/OTHER/", "GET"}); });
+      EXPECT_NE(message.find("no answer within 100 ms"), std::string::npos) << message;
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    }
+    // The next lookup tries again.
+    other.Release();
+    EXPECT_TRUE(server.FindKey({"SERVER", "/WEB/", "GET"}));
+  }
 }
 
 TEST_F(DbTablesTest, ExecuteSqlCreatesOnlyWhenAsked) {

@@ -1,6 +1,7 @@
 // The server program against what an operator's machine can do to it: its
 // state files replaced by something else, its logs directory taken away,
-// and SIGTERM in the middle of serving.
+// its tables locked by another program, and SIGTERM in the middle of
+// serving.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -8,6 +9,7 @@
 
 #include "console/statshistory.h"
 #include "korridan_site.h"
+#include "tests/support/lock_holder.h"
 
 namespace korridan_test {
 namespace {
@@ -139,6 +141,96 @@ TEST_F(Hardening, ALogsDirectoryThatCannotBeWrittenIsReportedOnceAndServingGoesO
   }
   Signal(SIGTERM);
   EXPECT_EQ(WaitExit(), 0) << Stderr();
+}
+
+// A save cut short by kill -9 leaves its temporary file behind. A start
+// removes those of processes that no longer run, where the program writes
+// them (the statistics in the current directory, the settings beside the
+// program), and nothing else.
+TEST_F(Hardening, AStartRemovesTheSaveFilesOfEndedProcesses) {
+  pid_t pid = fork();
+  if (pid == 0) _exit(0);
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  const std::string ended = std::to_string(pid), running = std::to_string(::getpid());
+  cwd_ = root_ + "/cwd/";
+  fs::create_directories(cwd_);
+  struct Case {
+    std::string file;
+    bool removed;
+  };
+  const Case cases[] = {
+      {cwd_ + "STATS.DAT." + ended + ".tmp", true},
+      {prog_ + ".KORRIDAN.INI.tmp-" + ended + "-0", true},
+      {prog_ + ".MIME.INI.tmp-" + ended + "-4", true},
+      {cwd_ + "STATS.DAT." + running + ".tmp", false},
+      {prog_ + ".KORRIDAN.INI.tmp-" + running + "-0", false},
+      {prog_ + "STATS.DAT." + ended + ".tmp", false},
+      {cwd_ + ".KORRIDAN.INI.tmp-" + ended + "-0", false},
+      {prog_ + ".KORRIDAN.INI.tmp-" + ended, false},
+  };
+  for (const Case& k : cases) WriteFile(k.file, "left\n");
+  Start();
+  ASSERT_GE(WaitRunning(), 0) << Stderr();
+  for (const Case& k : cases) EXPECT_EQ(fs::exists(k.file), !k.removed) << k.file;
+  Signal(SIGTERM);
+  ASSERT_EQ(WaitExit(), 0) << Stderr();
+  EXPECT_EQ(fs::file_size(cwd_ + "STATS.DAT"), kStatFileSize);
+}
+
+// Another program holds the reader marks of a table's write-ahead log, so
+// no lookup in it can be made. A request that needs one is refused at once
+// (401, the store's error logged); one that needs none, from another
+// client meanwhile, is not held up; once the locks are gone the table is
+// read again.
+TEST_F(Hardening, ATableLockedByAnotherProgramRefusesTheLookupAndHoldsUpNobody) {
+  struct Case {
+    const char* table;
+    const char* logged;  // the line of the refused lookup
+  };
+  const Case cases[] = {
+      {"ACCESS", "Access check failed in the security store: ACCESS: no answer within 100 ms"},
+      {"USERS", "Password check failed in the security store: USERS: no answer within 100 ms"},
+  };
+  fs::copy_file(fs::path(KORRIDAN_PATH).parent_path() / "HELLO.DLL", prog_ + "HELLO.DLL");
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.table);
+    Start();
+    ASSERT_GE(WaitRunning(), 0) << Stderr();
+    ASSERT_TRUE(Get("/").starts_with(kOkStart));
+    testsupport::LockHolder other(prog_ + "Data/" + k.table + ".db-shm", testsupport::kShmReaderMarks, 5);
+    ASSERT_TRUE(other.Held());
+    auto refused = [&](const std::string& l) { return Has(l, k.logged); };
+    constexpr int kRounds = 3;
+    for (int i = 0; i < kRounds; ++i) {
+      std::string answer, hello;
+      std::chrono::steady_clock::duration took{}, hello_took{};
+      std::thread with_credentials([&] {
+        auto start = std::chrono::steady_clock::now();
+        answer = Get("/private/", "ann:secret");
+        took = std::chrono::steady_clock::now() - start;
+      });
+      std::this_thread::sleep_for(20ms);
+      auto start = std::chrono::steady_clock::now();
+      hello = Get("/$hello", "", "127.0.0.2");
+      hello_took = std::chrono::steady_clock::now() - start;
+      with_credentials.join();
+      EXPECT_TRUE(answer.starts_with("HTTP/1.0 401 ")) << answer;
+      EXPECT_LT(took, 1s);
+      EXPECT_TRUE(hello.starts_with(kOkStart)) << hello;
+      EXPECT_LT(hello_took, 1s);
+    }
+    // The lines were written before the answers; the reader may lag behind.
+    auto until = std::chrono::steady_clock::now() + 5s;
+    while (Count(refused) < kRounds && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(Count(refused), kRounds) << "one line per refused lookup";
+    other.Release();
+    EXPECT_TRUE(Get("/private/", "ann:secret").starts_with(kOkStart));
+    EXPECT_EQ(Count(refused), kRounds);
+    Signal(SIGTERM);
+    EXPECT_EQ(WaitExit(), 0) << Stderr();
+  }
 }
 
 }  // namespace

@@ -3,12 +3,15 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/eventlog.h"
 #include "scratch_dir.h"
@@ -248,6 +251,114 @@ TEST(Files, WriteFileAtomicFailsCleanly) {
   EXPECT_FALSE(WriteFileAtomic("", "x"));
   EXPECT_TRUE(IsDirectory(dir.path()));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 0);
+}
+
+// A process id that ran and has ended.
+pid_t EndedProcess() {
+  pid_t pid = ::fork();
+  if (pid == 0) ::_exit(0);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return pid;
+}
+
+TEST(Files, LeftoversOfEndedProcessesAreRemovedAndNothingElse) {
+  ScratchDir dir;
+  const std::string ended = std::to_string(EndedProcess());
+  const std::string running = std::to_string(::getpid());
+  struct Case {
+    std::string name;
+    bool removed;
+  };
+  const Case cases[] = {
+      {"STATS.DAT." + ended + ".tmp", true},
+      {".KORRIDAN.INI.tmp-" + ended + "-0", true},
+      {".KORRIDAN.INI.tmp-" + ended + "-17", true},
+      {"STATS.DAT." + running + ".tmp", false},        // its process runs
+      {".KORRIDAN.INI.tmp-" + running + "-3", false},  // its process runs
+      {"STATS.DAT." + ended + ".tmp.1", false},
+      {"STATS.DAT." + ended + ".TMP", false},
+      {"STATS.DAT.0" + ended + ".tmp", false},
+      {"STATS.DAT.-" + ended + ".tmp", false},
+      {"STATS.DAT..tmp", false},
+      {"STATS.DAT.99999999999999999999.tmp", false},
+      {"XSTATS.DAT." + ended + ".tmp", false},
+      {".KORRIDAN.INI.tmp-" + ended, false},
+      {".KORRIDAN.INI.tmp-" + ended + "-", false},
+      {".KORRIDAN.INI.tmp-" + ended + "-1x", false},
+      {".MIME.INI.tmp-" + ended + "-1", false},
+      {"STATS.DAT", false},
+      {"KORRIDAN.INI", false},
+  };
+  for (const Case& k : cases) WriteText(dir / k.name, "x");
+  ::mkdir((dir / ("STATS.DAT." + ended + "1.tmp")).c_str(), 0777);  // a directory is no leftover
+  ASSERT_EQ(::symlink("STATS.DAT", (dir / ("STATS.DAT." + ended + "2.tmp")).c_str()), 0);
+
+  EXPECT_EQ(RemoveFilesOfEndedProcesses(dir.path(), "STATS.DAT.", ".tmp"), 1);
+  EXPECT_EQ(RemoveAtomicWriteLeftovers(dir / "KORRIDAN.INI"), 2);
+  for (const Case& k : cases) EXPECT_EQ(FileExists(dir / k.name), !k.removed) << k.name;
+  EXPECT_TRUE(IsDirectory(dir / ("STATS.DAT." + ended + "1.tmp")));
+  struct stat st{};
+  EXPECT_EQ(::lstat((dir / ("STATS.DAT." + ended + "2.tmp")).c_str(), &st), 0);
+  // The current directory when dir is empty.
+  WriteText(dir / ("STATS.DAT." + ended + ".tmp"), "x");
+  {
+    CurrentDirGuard cwd;
+    std::filesystem::current_path(dir.path());
+    EXPECT_EQ(RemoveFilesOfEndedProcesses("", "STATS.DAT.", ".tmp"), 1);
+  }
+  EXPECT_FALSE(FileExists(dir / ("STATS.DAT." + ended + ".tmp")));
+}
+
+// A process that ends between writing its temporary file and the rename,
+// as one killed there would.
+TEST(Files, AnAtomicWriteCutShortIsRemovedOnceItsProcessHasEnded) {
+  ScratchDir dir;
+  const std::string path = dir / "KORRIDAN.INI";
+  WriteText(path, "old");
+  int ready[2], go[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(go), 0);
+  pid_t writer = ::fork();
+  if (writer == 0) {
+    WriteFileAtomic(path, "new", [&] {
+      (void)!::write(ready[1], "r", 1);
+      char c;
+      (void)!::read(go[0], &c, 1);
+      ::_exit(0);
+    });
+    ::_exit(1);
+  }
+  char c = 0;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  auto names = [&] {
+    std::vector<std::string> list;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) list.push_back(e.path().filename());
+    std::sort(list.begin(), list.end());
+    return list;
+  };
+  ASSERT_EQ(names().size(), 2u);
+  EXPECT_EQ(RemoveAtomicWriteLeftovers(path), 0) << "its process still runs";
+  ASSERT_EQ(::write(go[1], "g", 1), 1);
+  int status = 0;
+  ::waitpid(writer, &status, 0);
+  for (int fd : {ready[0], ready[1], go[0], go[1]}) ::close(fd);
+  EXPECT_EQ(RemoveAtomicWriteLeftovers(path), 1);
+  EXPECT_EQ(names(), std::vector<std::string>{"KORRIDAN.INI"});
+  EXPECT_EQ(ReadText(path), "old");
+}
+
+TEST(Files, AtomicWriteLeftoversLieBesideTheFileALinkPointsTo) {
+  ScratchDir dir;
+  ASSERT_EQ(::mkdir((dir / "real").c_str(), 0777), 0);
+  WriteText(dir / "real/KORRIDAN.INI", "[General]\r\n");
+  ASSERT_EQ(::symlink((dir / "real/KORRIDAN.INI").c_str(), (dir / "KORRIDAN.INI").c_str()), 0);
+  const std::string leftover = ".KORRIDAN.INI.tmp-" + std::to_string(EndedProcess()) + "-0";
+  WriteText(dir / ("real/" + leftover), "x");
+  WriteText(dir / leftover, "x");
+  EXPECT_EQ(RemoveAtomicWriteLeftovers(dir / "KORRIDAN.INI"), 1);
+  EXPECT_FALSE(FileExists(dir / ("real/" + leftover)));
+  EXPECT_TRUE(FileExists(dir / leftover)) << "not where the writes go";
 }
 
 }  // namespace
