@@ -126,17 +126,21 @@ TEST_F(Hardening, ALogsDirectoryThatCannotBeWrittenIsReportedOnceAndServingGoesO
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(Get("/").starts_with(kOkStart));
   EXPECT_EQ(Count(report), 1);
   if (::geteuid() != 0) {
+    // Made again, the logs reopen (the cycle reports the log it could not
+    // keep); then a directory without write permission is reported once.
     fs::remove(prog_ + "Logs");
     fs::create_directory(prog_ + "Logs");
     Signal(SIGHUP);
     auto until = std::chrono::steady_clock::now() + 10s;
     while (!fs::exists(prog_ + "Logs/ACCESS.LOG") && std::chrono::steady_clock::now() < until)
       std::this_thread::sleep_for(10ms);
+    const int before = Count(report);
+    const size_t from = LineCount();
     ::chmod((prog_ + "Logs").c_str(), 0555);
     Signal(SIGHUP);
-    EXPECT_GE(WaitFor([&](const std::string& l) { return report(l) && Count(report) == 2; }, 0, 10s), 0);
+    EXPECT_GE(WaitFor([](const std::string& l) { return Has(l, "Permission denied"); }, from, 10s), 0);
     for (int i = 0; i < 3; ++i) EXPECT_TRUE(Get("/").starts_with(kOkStart));
-    EXPECT_EQ(Count(report), 2);
+    EXPECT_EQ(Count(report), before + 1);
     ::chmod((prog_ + "Logs").c_str(), 0755);
   }
   Signal(SIGTERM);
