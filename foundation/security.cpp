@@ -62,6 +62,8 @@ bool Decide(std::string_view module, std::string_view resource, std::string_view
 
 }  // namespace
 
+TLookupWait::TLookupWait() : deadline_(kLookupWait) {}
+
 void UpcaseShortString(ShortString& text) {
   platform::ascii::UpperInPlace(text.data, text.len);
 }

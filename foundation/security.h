@@ -12,6 +12,18 @@
 #include <vector>
 
 #include "foundation/shortstring.h"
+#include "platform/dbtables.h"
+
+// The checks made while one lives share one 100 ms wait for other programs'
+// locks: a request that checks both password and access waits no longer
+// than one check would.
+class TLookupWait {
+ public:
+  TLookupWait();
+
+ private:
+  platform::DbDeadline deadline_;
+};
 
 // Changes a to z into A to Z in place; every other byte stays.
 void UpcaseShortString(ShortString& text);

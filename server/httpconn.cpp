@@ -71,6 +71,7 @@ void THTTP::BeginRequest(int32_t slot) {
   TRequestRecord& rq = Requests[slot];
   TReplyRecord& rp = Replies[slot];
   TSock* c = Connections[slot];
+  TLookupWait lookups;
 
   rq.Realm = kRealmWord;
   ToCString(c->Info.SentUser, rq.User.view(), 80);
