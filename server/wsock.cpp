@@ -531,12 +531,16 @@ bool TServer::OpenSendFile(int32_t slot, std::string_view name, bool start_now) 
   TSock* c = Connections[slot];
   if (c->FileOpen) CloseSendFile(slot, false);
   // A small settled file comes from memory, a larger one from a descriptor
-  // kept open (a file to be deleted after sending never does).
+  // kept open (a file to be deleted after sending never does). Either is
+  // the file the name showed when it was last looked at, or nothing.
   const std::string path(name);
   int fd = -1;
   struct stat st;
-  if (!c->KillSent) c->FileBytes = CachedFileBytes(path);
-  if (!c->KillSent && !c->FileBytes) c->SharedFile = CachedOpenFile(path, st.st_size);
+  if (!c->KillSent) {
+    c->FileBytes = CachedFileBytes(path);
+    if (!c->FileBytes) c->SharedFile = CachedOpenFile(path, st.st_size);
+    if (!c->FileBytes && !c->SharedFile) return false;
+  }
   if (c->FileBytes) {
     st.st_size = static_cast<off_t>(c->FileBytes->size());
   } else if (c->SharedFile) {
