@@ -2,6 +2,7 @@
 // clients that use up the descriptors. Each answer is checked whole.
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <memory>
@@ -148,6 +149,98 @@ INSTANTIATE_TEST_SUITE_P(
         if (std::isalnum(static_cast<unsigned char>(ch))) out += ch;
       return out;
     });
+
+// ---------------------------------------------------------------------------
+// Out of descriptors
+
+// Descriptors a process holds, and the processor time it has used.
+int OpenDescriptors(pid_t pid) {
+  int n = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
+    (void)entry;
+    ++n;
+  }
+  return n;
+}
+double CpuSeconds(pid_t pid) {
+  std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::string field;
+  unsigned long long user = 0, system = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) user = std::stoull(field);
+    if (i == 15) system = std::stoull(field);
+  }
+  return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+int CountLines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+
+struct ExhaustCase {
+  const char* what;
+  int slots;  // fewer than the descriptors left: the rest get the overload answer
+};
+void PrintTo(const ExhaustCase& c, std::ostream* os) { *os << c.what; }
+
+class ExhaustTest : public StressTest, public ::testing::WithParamInterface<ExhaustCase> {};
+
+// More clients than the server has descriptors for: once accept fails for
+// want of one, the server says so once, stops asking for connections for a
+// while instead of spinning, still answers the connections it holds, and
+// takes new ones once descriptors are free again.
+TEST_P(ExhaustTest, TheServerWaitsForADescriptorWithoutSpinning) {
+  constexpr int kLimit = 64;
+  max_sockets_ = GetParam().slots;
+  open_files_limit_ = kLimit;
+  Start();
+  const int room = kLimit - OpenDescriptors(pid_);
+  ASSERT_GT(room, 8) << "descriptors left to the server";
+  // Every descriptor left taken, and ten clients more waiting in the queue
+  // (which holds sixteen).
+  std::vector<std::unique_ptr<Client>> clients;
+  for (int i = 0; i < room + 10; ++i) {
+    clients.push_back(std::make_unique<Client>(port_));
+    ASSERT_TRUE(clients.back()->Connected());
+  }
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (OpenDescriptors(pid_) < kLimit) {
+    ASSERT_LT(std::chrono::steady_clock::now(), until) << "the server took " << OpenDescriptors(pid_) << " descriptors";
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+
+  // A second with the queue still full.
+  const int lines_before = CountLines(ServerLog());
+  const double cpu_before = CpuSeconds(pid_);
+  const auto wall_before = std::chrono::steady_clock::now();
+  // The connection in the first slot is served meanwhile.
+  clients.front()->Send("GET /missing.txt HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(clients.front()->ReadAll(5000), Error(404, "Not Found")) << "a connection the server holds";
+  std::this_thread::sleep_until(wall_before + std::chrono::seconds(1));
+  const double cpu = CpuSeconds(pid_) - cpu_before;
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_before).count();
+  const std::string log = ServerLog();
+  const int lines = CountLines(log) - lines_before;
+  std::printf("%s: %d descriptors left, %.2f s of processor time in %.2f s, %d log lines\n", GetParam().what, room,
+              cpu, wall, lines);
+  EXPECT_LT(cpu, 0.3 * wall) << "processor time while out of descriptors";
+  // The served request's own lines and the one that tells the condition.
+  EXPECT_LE(lines, 20) << "log lines while out of descriptors";
+  // Said once, with the call and the error.
+  std::size_t said = log.find("accept(");
+  ASSERT_NE(said, std::string::npos) << "no line on the failed accept";
+  EXPECT_NE(log.find("Too many open files", said), std::string::npos) << log.substr(said, 200);
+  EXPECT_EQ(log.find("accept(", said + 1), std::string::npos) << "said more than once";
+
+  // Descriptors free again: a new client is answered.
+  clients.clear();
+  EXPECT_EQ(Get("GET /notes.txt HTTP/1.0\r\n\r\n"), Ok("text/plain", "public\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Descriptors, ExhaustTest,
+                         ::testing::Values(ExhaustCase{"slots free", 64}, ExhaustCase{"slots full", 2}),
+                         [](const ::testing::TestParamInfo<ExhaustCase>& info) {
+                           return std::string(info.param.slots > 2 ? "SlotsFree" : "SlotsFull");
+                         });
 
 }  // namespace
 }  // namespace e2e
