@@ -3,7 +3,8 @@
 // TServer listens on one address and port, accepts connections into up to
 // 255 slots (TSock), answers "502 Overloaded" when none is free, queues each
 // slot's received bytes in its input FIFO and turns socket notifications
-// into five events. Sending, closing, the idle check and the stop with its
+// into five events. Out of descriptors, it stops asking for connections
+// until one of its sockets closes or a moment has passed. Sending, closing, the idle check and the stop with its
 // own message loop are here too. Everything runs on the loop's thread.
 //
 // The interface library reads TServer and TSock in place (slot table,
@@ -140,7 +141,8 @@ class TServer {
 
   // Whether a slot is still reading its request (header or body). When no
   // slot is free, the oldest such slot accepted more than
-  // kReclaimAfterSeconds ago is closed for the new client.
+  // kReclaimAfterSeconds ago is closed for the new client, unless the new
+  // client's address already holds more than half of the slots.
   std::function<bool(int32_t)> ReadingRequest;
   static constexpr double kReclaimAfterSeconds = 10.0;
 
