@@ -111,10 +111,14 @@ std::shared_ptr<const OpenFile> CachedOpenFile(const std::string& path, off_t& s
   if (fd < 0) return nullptr;
   auto file = std::make_shared<const OpenFile>(fd);
   struct stat opened;
-  if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) return nullptr;
+  // Another file put in its place since the look (a rename over it, a
+  // link changed) is not the file that was looked at: it is not sent.
+  if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_ino != st.st_ino ||
+      opened.st_dev != st.st_dev)
+    return nullptr;
   size = opened.st_size;
-  // Kept only when it is the file that was looked at; descriptors idle for a
-  // while are closed, so that a deleted file's space is not held for long.
+  // Descriptors idle for a while are closed, so that a deleted file's space
+  // is not held for long.
   if (platform::SameFileIdentity(opened, st)) {
     std::erase_if(open_entries, [now](const auto& entry) { return now - entry.second.used > kOpenIdleSeconds; });
     if (open_entries.size() >= kOpenFilesMax) open_entries.clear();

@@ -31,5 +31,6 @@ struct OpenFile {
 // A descriptor of the regular file at path, kept open while one stat shows
 // the same file with the same change time (its identity and permissions:
 // a descriptor always reads the file's present bytes), and its size now;
-// nullptr when it cannot be opened. Sent from with offsets, never read.
+// nullptr when it cannot be opened as the file that stat showed (another
+// file was put in its place meanwhile). Sent from with offsets, never read.
 std::shared_ptr<const OpenFile> CachedOpenFile(const std::string& path, off_t& size);

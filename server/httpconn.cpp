@@ -288,6 +288,10 @@ void THTTP::HeaderStep(int32_t slot) {
   TRequestRecord& rq = Requests[slot];
   TReplyRecord& rp = Replies[slot];
   EngineLog(slot, "Returned: " + std::to_string(rp.Status) + " " + rp.FileName.str());
+  // The file is opened before its header is written, so that the length
+  // the header gives is that of the file sent, whatever the name shows by
+  // then. One that cannot be opened is found out after the header.
+  if (rp.Status == 200 && rq.Method != rmHead) OpenSendFile(slot, rp.FileName.view(), false);
   WriteResponseHeader(rp, slot, *this);
   TLogEntry entry;
   entry.cid = slot;
@@ -317,8 +321,9 @@ void THTTP::FlushStep(int32_t slot) {
   // megabyte answer by a sixth, and speeds up smaller ones).
   if (!FlushOutput(slot, with_body() && rp.ContentLength <= kCorkedBodyMax)) return;
   if (with_body()) {
-    if (OpenSendFile(slot, rp.FileName.view(), true)) {
+    if (Connections[slot]->FileOpen) {
       state = csSendFile;
+      SendNextBlock(slot);
     } else {
       // The header promised a body that cannot be sent.
       EngineLog(slot, "Cannot open " + rp.FileName.str() + " for sending; connection closed");

@@ -65,7 +65,9 @@ void WriteResponseHeader(TReplyRecord& reply, int32_t slot, THTTP& engine) {
   if (status == 200) {
     std::string type = LookupContentType(reply.FileName.view());
     AppendHeaderLine(out, "Content-type: " + (type.empty() ? std::string("application/unknown") : type));
-    reply.ContentLength = RegularFileSize(reply.FileName.str());
+    // The length of the file already open for sending, when it is: the
+    // body then comes from the very file the header describes.
+    reply.ContentLength = c->FileOpen ? c->FileSize : RegularFileSize(reply.FileName.str());
     AppendHeaderLine(out, "Content-length: " + std::to_string(reply.ContentLength));
   }
   if (status == 401) AppendHeaderLine(out, std::string("WWW-Authenticate: Basic realm=\"") + kRealmWord + "\"");

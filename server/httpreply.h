@@ -34,6 +34,8 @@ int32_t FifoRoom(TByteFifo* fifo);
 
 // Fills the slot's output FIFO with the answer's header (nothing when the
 // reply's DirectReturn is set). For 200 the reply's ContentLength becomes
-// the file's size. Added lines that would leave no room for the blank line
-// and the body line are dropped, so the header is always complete.
+// the size of the file open for sending in the slot, or, when none is, the
+// size of the file the name shows. Added lines that would leave no room
+// for the blank line and the body line are dropped, so the header is
+// always complete.
 void WriteResponseHeader(TReplyRecord& reply, int32_t slot, THTTP& engine);

@@ -26,9 +26,6 @@ namespace {
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-// How long an overload socket may wait for its client to close.
-constexpr double kOverloadLingerSeconds = 5.0;
-
 // The socket unit's start and exit.
 struct WSockUnit {
   WSockUnit() { FifoCreate(ScratchFifo, true); }
@@ -149,6 +146,10 @@ TServer::TServer() {
       OnSocketMessage(msg);
     } else if (msg.message == WM_OVERLOAD_SOCKET) {
       OnOverloadSocket(msg);
+    } else if (msg.message == platform::WM_TIMER && msg.wParam == kLingerTimer) {
+      CloseLingering(false);
+    } else if (msg.message == platform::WM_TIMER && msg.wParam == kAcceptTimer) {
+      ResumeAccepting();
     } else if (OtherMessage) {
       OtherMessage(msg);
     }
@@ -183,6 +184,8 @@ void TServer::Init(TLogProc log, int32_t requested_slots, int32_t backlog, std::
   // A new set of slot objects for each run; the last run's are closed.
   CloseLingering(true);
   FreeSlots();
+  accept_paused_ = false;
+  platform::KillTimer(hwnd_, kAcceptTimer);
   TSock* listener = new TSock(this, 0, temp_dir);
   Connections[0] = listener;
   listener->Address = Address.view();
@@ -283,15 +286,25 @@ int32_t TServer::AcceptConnection() {
   TSock* listener = Connections[0];
   if (!listener || listener->SocketNum < 0) return 0;
   int32_t slot = FindSlotBySocket(-1);
-  if (slot == 0) slot = ReclaimSlot();
-  if (slot == 0) {
-    AnswerOverloaded();
+  sockaddr_in peer{};
+  int len = sizeof peer;
+  int32_t s = ws::accept(listener->SocketNum, reinterpret_cast<sockaddr*>(&peer), &len);
+  if (s == ws::INVALID_SOCKET) {
+    AcceptFailed(errno);
     return 0;
   }
+  if (slot == 0) {
+    // Every slot is taken. A slot reclaimed from a slow client goes to an
+    // address that holds at most half of them, so that one address that
+    // reconnects again and again cannot keep every slot.
+    if (SlotsHeldBy(peer.sin_addr.s_addr) * 2 <= MaxSockets) slot = ReclaimSlot();
+    if (slot == 0) {
+      AnswerOverloaded(s);
+      return 0;
+    }
+  }
   TSock* c = Connections[slot];
-  int len = sizeof(sockaddr_in);
-  int32_t s = ws::accept(listener->SocketNum, reinterpret_cast<sockaddr*>(&c->SockAddr), &len);
-  if (s == ws::INVALID_SOCKET) return 0;
+  c->SockAddr = peer;
   c->SocketNum = s;
   CountEvent(evSocketsOpened);
   c->PeerAddress = Dotted(c->SockAddr.sin_addr.s_addr);
@@ -336,16 +349,51 @@ int32_t TServer::ReclaimSlot() {
   return Connections[oldest]->SocketNum == -1 ? oldest : 0;
 }
 
+int32_t TServer::SlotsHeldBy(uint32_t address) const {
+  int32_t n = 0;
+  for (int32_t i = 1; i <= MaxSockets; ++i)
+    n += Connections[i] && Connections[i]->Connected && Connections[i]->SockAddr.sin_addr.s_addr == address;
+  return n;
+}
+
+// Out of descriptors (or socket memory), accept fails and the connection
+// stays queued, so the listener would report it again at once: the server
+// stops asking for connections until one of its sockets closes or for a
+// short while, and says so once per spell.
+void TServer::AcceptFailed(int system_error) {
+  const int error = ws::WSAGetLastError();
+  if (error != ws::WSAEMFILE && error != ws::WSAENOBUFS) return;
+  TSock* listener = Connections[0];
+  const double now = platform::MonotonicSeconds();
+  if (now - exhausted_at_ > kExhaustionSpellGap) {
+    Log(0, listener->SocketNum,
+        "[" + WinsockErrorName(error) + "] Accept failed. accept(" + listener->Address.str() + ":" +
+            std::to_string(listener->Port) + "): " + std::strerror(system_error) +
+            "; new connections wait until a socket closes");
+  }
+  exhausted_at_ = now;
+  accept_paused_ = true;
+  resume_at_ = now + kAcceptPauseMs / 1000.0;
+  ws::WSAAsyncSelect(listener->SocketNum, hwnd_, WM_SOCKET, 0);
+  platform::SetTimer(hwnd_, kAcceptTimer, kAcceptPauseMs);
+}
+
+void TServer::ResumeAccepting() {
+  if (!accept_paused_) return;
+  accept_paused_ = false;
+  platform::KillTimer(hwnd_, kAcceptTimer);
+  TSock* listener = Connections[0];
+  // Selecting again reports a connection that is already waiting.
+  if (listener && listener->Connected && listener->SocketNum >= 0)
+    ws::WSAAsyncSelect(listener->SocketNum, hwnd_, WM_SOCKET, kSelectedEvents);
+}
+
 // The 98 bytes go out at once; the socket then waits, without holding up
 // the server, for its client to close (or for a few seconds), so that the
 // client's unread request does not turn the close into a reset that could
 // destroy the answer.
-void TServer::AnswerOverloaded() {
+void TServer::AnswerOverloaded(int32_t s) {
   Log(0, 0, "502 Overloaded");
-  sockaddr_in addr{};
-  int len = sizeof addr;
-  int32_t s = ws::accept(Connections[0]->SocketNum, reinterpret_cast<sockaddr*>(&addr), &len);
-  if (s == ws::INVALID_SOCKET) return;
   unsigned long on = 1;
   ws::ioctlsocket(s, FIONBIO, &on);
   static const char* const lines[] = {"HTTP/1.0 502 Overloaded\r\n", "Content-type: text/html\r\n", " \r\n",
@@ -353,7 +401,8 @@ void TServer::AnswerOverloaded() {
   for (const char* line : lines) ws::send(s, line, static_cast<int>(std::strlen(line)), 0);
   ws::shutdown(s, ws::SD_SEND);
   ws::WSAAsyncSelect(s, hwnd_, WM_OVERLOAD_SOCKET, platform::winsock::FD_READ | platform::winsock::FD_CLOSE);
-  lingering_.push_back({s, platform::MonotonicSeconds() + kOverloadLingerSeconds});
+  lingering_.push_back({s, platform::MonotonicSeconds() + OverloadLingerSeconds});
+  if (lingering_.size() == 1) ArmLingerTimer();
 }
 
 void TServer::OnOverloadSocket(const platform::MSG& msg) {
@@ -372,11 +421,15 @@ void TServer::OnOverloadSocket(const platform::MSG& msg) {
   CloseSocketHard(s);
   lingering_.erase(it);
   CloseLingering(false);
+  ArmLingerTimer();
+  ResumeAccepting();
 }
 
 // Closes the overload sockets whose wait is over (all of them when asked).
 void TServer::CloseLingering(bool all) {
+  if (lingering_.empty()) return;
   double now = platform::MonotonicSeconds();
+  const std::size_t had = lingering_.size();
   for (auto it = lingering_.begin(); it != lingering_.end();) {
     if (all || now >= it->deadline) {
       CloseSocketHard(it->socket);
@@ -385,6 +438,21 @@ void TServer::CloseLingering(bool all) {
       ++it;
     }
   }
+  if (lingering_.size() == had) return;
+  ArmLingerTimer();
+  ResumeAccepting();
+}
+
+// The timer that closes the overload sockets on time when nothing else
+// happens: due at the first one's end of wait. Waits begin in order, so the
+// first is the oldest.
+void TServer::ArmLingerTimer() {
+  if (lingering_.empty()) {
+    platform::KillTimer(hwnd_, kLingerTimer);
+    return;
+  }
+  const double left = lingering_.front().deadline - platform::MonotonicSeconds();
+  platform::SetTimer(hwnd_, kLingerTimer, static_cast<uint32_t>(std::max(0.0, left) * 1000.0) + 1);
 }
 
 void TServer::OnSocketMessage(const platform::MSG& msg) {
@@ -418,6 +486,8 @@ void TServer::OnSocketMessage(const platform::MSG& msg) {
       break;
   }
   CloseLingering(false);
+  // Timers come only when the queue is empty; a busy server looks itself.
+  if (accept_paused_ && platform::MonotonicSeconds() >= resume_at_) ResumeAccepting();
   if (Console.ExitPending && Console.ExitCommand) Console.ExitCommand();
 }
 
@@ -531,12 +601,16 @@ bool TServer::OpenSendFile(int32_t slot, std::string_view name, bool start_now) 
   TSock* c = Connections[slot];
   if (c->FileOpen) CloseSendFile(slot, false);
   // A small settled file comes from memory, a larger one from a descriptor
-  // kept open (a file to be deleted after sending never does).
+  // kept open (a file to be deleted after sending never does). Either is
+  // the file the name showed when it was last looked at, or nothing.
   const std::string path(name);
   int fd = -1;
   struct stat st;
-  if (!c->KillSent) c->FileBytes = CachedFileBytes(path);
-  if (!c->KillSent && !c->FileBytes) c->SharedFile = CachedOpenFile(path, st.st_size);
+  if (!c->KillSent) {
+    c->FileBytes = CachedFileBytes(path);
+    if (!c->FileBytes) c->SharedFile = CachedOpenFile(path, st.st_size);
+    if (!c->FileBytes && !c->SharedFile) return false;
+  }
   if (c->FileBytes) {
     st.st_size = static_cast<off_t>(c->FileBytes->size());
   } else if (c->SharedFile) {
@@ -635,6 +709,8 @@ void TServer::CloseSlotSocket(int32_t slot) {
   }
   c->Connected = false;
   c->SocketNum = -1;
+  // A descriptor is free again (the listener's own close ends the pause).
+  ResumeAccepting();
 }
 
 void TServer::DisconnectSlot(int32_t slot) {

@@ -3,7 +3,8 @@
 // TServer listens on one address and port, accepts connections into up to
 // 255 slots (TSock), answers "502 Overloaded" when none is free, queues each
 // slot's received bytes in its input FIFO and turns socket notifications
-// into five events. Sending, closing, the idle check and the stop with its
+// into five events. Out of descriptors, it stops asking for connections
+// until one of its sockets closes or a moment has passed. Sending, closing, the idle check and the stop with its
 // own message loop are here too. Everything runs on the loop's thread.
 //
 // The interface library reads TServer and TSock in place (slot table,
@@ -140,7 +141,8 @@ class TServer {
 
   // Whether a slot is still reading its request (header or body). When no
   // slot is free, the oldest such slot accepted more than
-  // kReclaimAfterSeconds ago is closed for the new client.
+  // kReclaimAfterSeconds ago is closed for the new client, unless the new
+  // client's address already holds more than half of the slots.
   std::function<bool(int32_t)> ReadingRequest;
   static constexpr double kReclaimAfterSeconds = 10.0;
 
@@ -164,20 +166,37 @@ class TServer {
   int32_t StopIdleSleepMs = 250;
   int32_t StopIdlePassLimit = 400;
   double StopWallClockCap = 100.0;
+  // How long an overload answer's socket may wait for its client to close.
+  double OverloadLingerSeconds = 5.0;
 
  private:
   bool ListenSocket(TSock* listener, int32_t backlog);
   bool FillAddress(TSock* slot, std::string_view host, ShortString& address, int32_t port,
                    std::string_view service);
   int32_t ReclaimSlot();
-  void AnswerOverloaded();
+  int32_t SlotsHeldBy(uint32_t address) const;
+  void AnswerOverloaded(int32_t socket);
+  void AcceptFailed(int system_error);
+  void ResumeAccepting();
   void OnOverloadSocket(const platform::MSG& msg);
   void CloseLingering(bool all);
+  void ArmLingerTimer();
   void FreeSlots();
   void Log(int32_t slot, int32_t socket, std::string_view text);
   void Raise(const TServerEvent& event, void* sender, int32_t cid);
 
+  // Timers of the server's window.
+  static constexpr uintptr_t kLingerTimer = 1;  // overload sockets whose wait is over
+  static constexpr uintptr_t kAcceptTimer = 2;  // accepting again after a pause
+  // Out of descriptors, the pause before the listener is asked again, and
+  // the quiet after which a further failure is logged again.
+  static constexpr uint32_t kAcceptPauseMs = 250;
+  static constexpr double kExhaustionSpellGap = 10.0;
+
   platform::HWND hwnd_ = 0;
+  bool accept_paused_ = false;
+  double resume_at_ = 0;
+  double exhausted_at_ = -1e9;
   struct Lingering {
     int32_t socket;
     double deadline;

@@ -85,13 +85,15 @@ TEST_F(ClientsTest, SlowSendersGiveWayToNewClientsAndSlowReadersDoNot) {
     SleepMs(500);
   }
   // A client that sends nothing keeps the first trickler's slot; the next
-  // takes the second's; then no slot qualifies.
-  Client holder(port_);
+  // takes the second's; then no slot qualifies. (They come from addresses
+  // of their own: 127.0.0.1 holds every slot, and an address holding more
+  // than half of them is not given a reclaimed one.)
+  Client holder(port_, "127.0.0.2");
   SleepMs(200);
   EXPECT_EQ(senders[0]->ReadAll(2000), "") << "closed without an answer";
-  EXPECT_EQ(Get("GET /notes.txt HTTP/1.0\r\n\r\n"), Ok("text/plain", "public\n"));
+  EXPECT_EQ(Get("GET /notes.txt HTTP/1.0\r\n\r\n", "127.0.0.3"), Ok("text/plain", "public\n"));
   EXPECT_EQ(senders[1]->ReadAll(2000), "");
-  Client second_holder(port_);
+  Client second_holder(port_, "127.0.0.4");
   SleepMs(200);
   EXPECT_EQ(Get("GET /notes.txt HTTP/1.0\r\n\r\n").substr(0, 23), "HTTP/1.0 502 Overloaded");
   for (auto& r : readers) EXPECT_EQ(r->ReadAll(), OkHeader("application/unknown", body.size()) + body);

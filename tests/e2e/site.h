@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -109,7 +110,7 @@ class Site : public ::testing::Test {
   void WriteIni() {
     WriteFile(prog_ + "KORRIDAN.INI",
               "[Network]\r\nAddress=127.0.0.1\r\nPort=" + std::to_string(port_) +
-                  "\r\nMaxSockets=4\r\nBacklog=16\r\n"
+                  "\r\nMaxSockets=" + std::to_string(max_sockets_) + "\r\nBacklog=16\r\n"
                   "[Directories]\r\nHomeDir=" + home_ + "\r\nTempDir=" + prog_ + "Temp/\r\nLogsDir=" + prog_ +
                   "Logs/\r\n" + ini_directories_ +
                   "[Log]\r\nDoAccess=1\r\nLocal=1\r\n"
@@ -126,6 +127,10 @@ class Site : public ::testing::Test {
       setenv("HALVORINE_REGISTRY", (root_ + "/registry").c_str(), 1);
       setenv("HALVORINE_CLOCK", kClock, 1);
       for (const auto& [name, value] : env_extra_) setenv(name.c_str(), value.c_str(), 1);
+      if (open_files_limit_ > 0) {
+        rlimit limit{open_files_limit_, open_files_limit_};
+        setrlimit(RLIMIT_NOFILE, &limit);
+      }
       int out = ::open((prog_ + "server.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       int err = ::open((prog_ + "server.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(out, 1);
@@ -174,6 +179,8 @@ class Site : public ::testing::Test {
   std::string ini_extra_;        // further sections
   std::string ini_directories_;  // further lines of [Directories]
   std::vector<std::pair<std::string, std::string>> env_extra_;  // for the server's environment
+  int max_sockets_ = 4;           // [Network] MaxSockets
+  rlim_t open_files_limit_ = 0;  // the server's limit of open descriptors, when set
   int port_ = 0;
   pid_t pid_ = -1;
 };

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <memory>
@@ -25,6 +26,16 @@ using echo::PumpUntil;
 const std::string kOverload =
     "HTTP/1.0 502 Overloaded\r\nContent-type: text/html\r\n \r\n"
     "<h1>502 Service Temporarily Overloaded</h1>\r\n";
+
+// Descriptors this process holds.
+int OpenDescriptors() {
+  int n = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    (void)entry;
+    ++n;
+  }
+  return n;
+}
 
 class WSock : public ::testing::Test {
  protected:
@@ -205,6 +216,49 @@ TEST_F(WSock, NoSlotsAnswersEveryConnectionOverloaded) {
     EXPECT_EQ(got, kOverload);
   }
   EXPECT_EQ(server->accepted, 0);
+}
+
+// An overload answer's socket whose client neither reads on nor closes is
+// closed once its wait is over, though nothing else happens meanwhile.
+TEST_F(WSock, OverloadSocketIsClosedWhenItsWaitIsOver) {
+  Start(1);
+  server->srv.OverloadLingerSeconds = 0.3;
+  Client holder(port);
+  ASSERT_TRUE(PumpUntil([&] { return server->accepted == 1; }));
+  const int before = OpenDescriptors();
+  Client late(port);
+  ASSERT_TRUE(PumpUntil([&] { return server->HasLog("502 Overloaded") && OpenDescriptors() == before + 2; }))
+      << OpenDescriptors() - before << " descriptors more";
+  EXPECT_EQ(late.ReadSome(kOverload.size() + 1, 1000), kOverload);
+  EXPECT_TRUE(PumpUntil([&] { return OpenDescriptors() == before + 1; }, 3000))
+      << "the overload socket still open after " << server->srv.OverloadLingerSeconds << " s";
+}
+
+// Every slot held by one address, each still reading its request long
+// after its accept. That address's new connections, queued ahead of a
+// client from another address, get the overload answer: a reclaimed slot
+// goes to the other client.
+TEST_F(WSock, AReclaimedSlotGoesToAnAddressHoldingFewSlots) {
+  Start(4);
+  server->srv.ReadingRequest = [](int32_t) { return true; };
+  std::vector<std::unique_ptr<Client>> flood;
+  for (int i = 0; i < 4; ++i) flood.push_back(std::make_unique<Client>(port, "127.0.0.2"));
+  ASSERT_TRUE(PumpUntil([&] { return server->accepted == 4; }));
+  for (int i = 1; i <= 4; ++i) Slot(i).AcceptedAt -= 2 * TServer::kReclaimAfterSeconds;
+  std::vector<std::unique_ptr<Client>> again;
+  for (int i = 0; i < 4; ++i) again.push_back(std::make_unique<Client>(port, "127.0.0.2"));
+  Client other(port, "127.0.0.3");
+  ASSERT_TRUE(other.Connected());
+  auto overloaded = [&] {
+    int n = 0;
+    for (const auto& l : server->log) n += l.text == "502 Overloaded";
+    return n;
+  };
+  ASSERT_TRUE(PumpUntil([&] { return server->accepted - 4 + overloaded() == 5; }));
+  int held_by_other = 0;
+  for (int i = 1; i <= 4; ++i) held_by_other += Slot(i).Connected && Slot(i).PeerAddress.str() == "127.0.0.3";
+  EXPECT_EQ(held_by_other, 1) << "slots of 127.0.0.3";
+  for (auto& c : again) EXPECT_EQ(c->ReadSome(kOverload.size() + 1, 1000), kOverload);
 }
 
 TEST_F(WSock, SlotCountIsCappedAndAThirdKeepTheirFifos) {
