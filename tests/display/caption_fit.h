@@ -228,8 +228,13 @@ class FitCheck : public displaytest::XDisplay {
     Close();
   }
 
+  // Polls: a window shows through Qt's events, which end no wait of the
+  // loop's own.
   static bool WaitShown(const ui::Form& form) {
-    return ui::automation::PumpUntil([&] { return WindowOf(form) != nullptr; }, 10000);
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (WindowOf(form) == nullptr && std::chrono::steady_clock::now() < until)
+      ui::automation::PumpUntil([] { return false; }, 50);
+    return WindowOf(form) != nullptr;
   }
 
   // The form as it shows now (it may be modal); `as` names it in the report.

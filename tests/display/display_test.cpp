@@ -4,9 +4,18 @@
 #include <cstdio>
 #include <regex>
 
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+#include <set>
+
 #include "platform/ui/automation.h"
 #include "platform/ui/canvas.h"
 #include "platform/ui/controls.h"
+#include "platform/ui/dialogs.h"
 #include "platform/ui/form.h"
 #include "platform/ui/windows.h"
 #include "tests/display/xdisplay.h"
@@ -126,19 +135,19 @@ TEST_F(DisplaySite, StatsTabShowsTheGraphInPlaceOfTheLog) {
   std::string main = MainWindow();
   ASSERT_FALSE(main.empty()) << Stderr();
   EXPECT_NE(Get("/index.html").find(" 200 "), std::string::npos);
-  // Left of where the plot would be: the log's white memo, then the
+  // Left of where the plot would be: the log's white margin, then the
   // graph's face beside its white plot.
   const std::string shot = root_ + "/stats.png";
   XDisplay::ShotColours(main, shot);
-  ASSERT_EQ(Pixel(shot, 10, 150), "255,255,255");
+  ASSERT_EQ(Pixel(shot, 6, 150), "255,255,255");
   Size size = WindowSize(main);
-  ClickAt(main, 272, size.height - 10);  // the fourth tab of the bar below: Stats
+  ClickAt(main, 247, size.height - 10);  // the fourth tab of the bar below: Stats
   auto until = std::chrono::steady_clock::now() + 20s;
-  while (std::chrono::steady_clock::now() < until && Pixel(shot, 10, 150) == "255,255,255") {
+  while (std::chrono::steady_clock::now() < until && Pixel(shot, 6, 150) == "255,255,255") {
     Idle();
     XDisplay::ShotColours(main, shot);
   }
-  EXPECT_EQ(Pixel(shot, 10, 150), "192,192,192");
+  EXPECT_EQ(Pixel(shot, 6, 150), "192,192,192");
   EXPECT_EQ(Pixel(shot, 200, 150), "255,255,255");
   EXPECT_GT(XDisplay::ShotColours(main, shot), 16);  // the choices and the date labels
   EXPECT_TRUE(WaitName(main, "Halvorine (0)"));
@@ -303,6 +312,115 @@ TEST_F(FrontEnd, APaintBoxMadeLastStaysBeneathTheWindowedControls) {
   form.Hide();
   Pump();
   EXPECT_TRUE(WaitGone(id));
+}
+
+
+// A widget as it draws itself, and the rows in which two drawings differ.
+QImage Drawn(QWidget* w) { return w->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+std::set<int> DifferingRows(const QImage& a, const QImage& b) {
+  std::set<int> rows;
+  for (int y = 0; y < std::min(a.height(), b.height()); ++y)
+    for (int x = 0; x < std::min(a.width(), b.width()); ++x)
+      if (a.pixel(x, y) != b.pixel(x, y)) rows.insert(y);
+  return rows;
+}
+
+QWidget* WidgetOf(const platform::ui::Control& c) {
+  for (QWidget* top : QApplication::topLevelWidgets())
+    for (QWidget* w : top->findChildren<QWidget*>())
+      if (w->property("halv_component").toULongLong() == c.Id()) return w;
+  return nullptr;
+}
+
+// "&Name" shows as "Name" with its N underlined: beside the same control
+// captioned "Name" it differs in one or two rows (the underline), where a
+// literal "&" would move the whole word.
+TEST_F(FrontEnd, AMnemonicMarkShowsAsAnUnderlinedLetterInEveryKindOfCaption) {
+  namespace ui = platform::ui;
+  ui::Form form(nullptr, "Marks");
+  form.SetCaption("Marks Form");
+  form.SetBorderStyle(ui::BorderStyle::Dialog);
+  form.SetClientSize(400, 260);
+  form.SetFont(ui::Font{"MS Sans Serif", 8});
+  std::vector<std::pair<ui::Control*, ui::Control*>> pairs;
+  auto pair = [&](auto make, int top) {
+    for (int i = 0; i < 2; ++i) {
+      ui::Control* c = make(i);
+      c->SetBounds(10 + 190 * i, top, 150, 40);
+      c->SetCaption(i == 0 ? "&Directories:" : "Directories:");
+      (i == 0 ? pairs.emplace_back().first : pairs.back().second) = c;
+    }
+  };
+  pair([&](int) { return new ui::Label(&form, &form); }, 10);
+  pair([&](int) { return new ui::CheckBox(&form, &form); }, 60);
+  pair([&](int) { return new ui::Button(&form, &form); }, 110);
+  pair([&](int) { return new ui::GroupBox(&form, &form); }, 160);
+  pair([&](int) { return new ui::SpeedButton(&form, &form); }, 210);
+  form.FinishCreate();
+  form.Show();
+  ASSERT_FALSE(WaitWindow("^Marks Form$", Pump).empty());
+  for (int i = 0; i < 5; ++i) Pump();
+  for (auto [marked, plain] : pairs) {
+    QWidget* a = WidgetOf(*marked);
+    QWidget* b = WidgetOf(*plain);
+    ASSERT_TRUE(a && b);
+    std::set<int> rows = DifferingRows(Drawn(a), Drawn(b));
+    EXPECT_GE(rows.size(), 1u) << a->metaObject()->className() << ": no underline";
+    EXPECT_LE(rows.size(), 2u) << a->metaObject()->className() << ": the caption moved";
+  }
+  form.Hide();
+  Pump();
+}
+
+// The directory chooser has the class library's labels, each leading to
+// its field, and answers the directory typed in its name field.
+TEST_F(FrontEnd, TheDirectoryChooserHasItsLabelsAndAnswersTheNameTyped) {
+  std::string root = ::testing::TempDir() + "chooser-" + std::to_string(::getpid());
+  std::filesystem::create_directories(root + "/one");
+  std::filesystem::create_directories(root + "/two");
+  QStringList labels, buddies, listed;
+  QTimer user;
+  QObject::connect(&user, &QTimer::timeout, [&] {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (!top->isVisible() || top->windowTitle() != "Select Directory") continue;
+      user.stop();
+      for (QLabel* l : top->findChildren<QLabel*>()) {
+        labels << l->text();
+        buddies << (l->buddy() ? l->buddy()->objectName() : QString());
+      }
+      auto* list = top->findChild<QListWidget*>("directories");
+      for (int i = 0; list && i < list->count(); ++i) listed << list->item(i)->text().trimmed();
+      top->findChild<QLineEdit*>("name")->setText(QString::fromStdString(root + "/two"));
+      for (QPushButton* b : top->findChildren<QPushButton*>())
+        if (b->text() == "OK") b->click();
+    }
+  });
+  user.start(50);
+  std::string chosen = root;
+  EXPECT_TRUE(platform::ui::SelectDirectory(chosen));
+  EXPECT_EQ(chosen, root + "/two");
+  EXPECT_EQ(labels, QStringList({"Directory &Name:", "&Directories:"}));
+  EXPECT_EQ(buddies, QStringList({"name", "directories"}));
+  EXPECT_TRUE(listed.contains("one") && listed.contains("two")) << listed.join(",").toStdString();
+  std::filesystem::remove_all(root);
+}
+
+// The find dialog's label leads to its text field, so its mark underlines.
+TEST_F(FrontEnd, TheFindDialogsLabelLeadsToItsField) {
+  platform::ui::FindDialog find(nullptr, "Find");
+  find.Execute();
+  QLabel* label = nullptr;
+  auto until = std::chrono::steady_clock::now() + 10s;
+  while (!label && std::chrono::steady_clock::now() < until) {
+    Pump();
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (top->isVisible() && top->windowTitle() == "Find") label = top->findChild<QLabel*>();
+  }
+  ASSERT_NE(label, nullptr);
+  EXPECT_EQ(label->text(), "Fi&nd what:");
+  EXPECT_NE(qobject_cast<QLineEdit*>(label->buddy()), nullptr);
+  find.CloseDialog();
+  Pump();
 }
 
 }  // namespace
