@@ -110,8 +110,8 @@ T* Model(uint64_t id) {
 }
 
 // Captions keep their marks: "&x" shows as an underlined x, "&&" as "&",
-// as buttons, boxes, tabs and menus show them. A spin-button glyph name or a
-// hint shown as a caption has none.
+// as buttons, boxes, tabs and menus show them. A speed button's glyph name or
+// hint shown in place of a caption has none: its "&" is doubled.
 QString PlainText(const std::string& text) {
   QString q = Q(text);
   q.replace(QStringLiteral("&"), QStringLiteral("&&"));

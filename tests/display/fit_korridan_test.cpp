@@ -2,8 +2,6 @@
 // own sizes: the main window with every page, the settings dialog with
 // every page, the entry dialog as each list opens it, the header viewer,
 // the About box and the Stop Server dialog.
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -21,20 +19,20 @@
 #include "platform/ui/application.h"
 #include "server/wsock.h"
 #include "tests/display/caption_fit.h"
+#include "tests/foundation/testdirs.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 namespace automation = platform::ui::automation;
-class KorridanFit : public ::testing::Test, public captionfit::FitCheck {
+
+class KorridanFit : public TempDirTest, public captionfit::FitCheck {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/halv-fit-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    TempDirTest::SetUp();
+    dir_ = root_;
     old_cwd_ = fs::current_path();
     fs::current_path(dir_);
-    setenv("HALVORINE_REGISTRY", (dir_ + "/registry").c_str(), 1);
     OpenWindows();
     boxes_.emplace();
   }
@@ -47,8 +45,7 @@ class KorridanFit : public ::testing::Test, public captionfit::FitCheck {
     boxes_.reset();
     CloseWindows();
     fs::current_path(old_cwd_);
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
+    TempDirTest::TearDown();
   }
 
   std::string dir_;
