@@ -1,5 +1,6 @@
 #include "platform/qtfront/fonts.h"
 
+#include <QStringList>
 #include <algorithm>
 #include <cmath>
 #include <string_view>
@@ -10,40 +11,48 @@ namespace {
 
 struct Substitute {
   std::string_view form_font;  // as the forms name it, ASCII case ignored
-  const char* family;          // a family Debian ships (fonts-dejavu-core)
+  const char* family;          // metric-compatible face (fonts-liberation2)
+  const char* fallback;        // where that is missing (fonts-dejavu-core)
   bool bold;                   // the form font is a bold face by nature
 };
 
-// Proportional sans faces become DejaVu Sans, fixed-pitch ones DejaVu Sans
-// Mono, serif ones DejaVu Serif. "System" is the bold dialog face.
+constexpr const char* kSans = "Liberation Sans";
+constexpr const char* kMono = "Liberation Mono";
+constexpr const char* kSerif = "Liberation Serif";
+
+// The forms were laid out for the classic sans, fixed-pitch and serif faces;
+// the Liberation faces keep their widths, so captions fit where they were
+// designed to. DejaVu, about an eighth wider, only stands in when they are
+// missing. "System" is the bold dialog face.
 constexpr Substitute kSubstitutes[] = {
-    {"System", "DejaVu Sans", true},
-    {"MS Sans Serif", "DejaVu Sans", false},
-    {"Arial", "DejaVu Sans", false},
-    {"Helvetica", "DejaVu Sans", false},
-    {"Small Fonts", "DejaVu Sans", false},
-    {"Courier", "DejaVu Sans Mono", false},
-    {"Courier New", "DejaVu Sans Mono", false},
-    {"Fixedsys", "DejaVu Sans Mono", false},
-    {"Terminal", "DejaVu Sans Mono", false},
-    {"Times New Roman", "DejaVu Serif", false},
-    {"MS Serif", "DejaVu Serif", false},
+    {"System", kSans, "DejaVu Sans", true},
+    {"MS Sans Serif", kSans, "DejaVu Sans", false},
+    {"Arial", kSans, "DejaVu Sans", false},
+    {"Helvetica", kSans, "DejaVu Sans", false},
+    {"Small Fonts", kSans, "DejaVu Sans", false},
+    {"Courier", kMono, "DejaVu Sans Mono", false},
+    {"Courier New", kMono, "DejaVu Sans Mono", false},
+    {"Fixedsys", kMono, "DejaVu Sans Mono", false},
+    {"Terminal", kMono, "DejaVu Sans Mono", false},
+    {"Times New Roman", kSerif, "DejaVu Serif", false},
+    {"MS Serif", kSerif, "DejaVu Serif", false},
 };
 
 }  // namespace
 
 QFont MapFont(const ui::Font& font) {
-  const char* family = "DejaVu Sans";
+  const Substitute* pick = &kSubstitutes[1];
   bool bold = font.bold;
   for (const Substitute& s : kSubstitutes) {
     if (ui::SameText(s.form_font, font.name)) {
-      family = s.family;
+      pick = &s;
       bold = bold || s.bold;
       break;
     }
   }
-  QFont f(QString::fromLatin1(family));
-  f.setStyleHint(QFont::SansSerif);
+  QFont f;
+  f.setFamilies({QString::fromLatin1(pick->family), QString::fromLatin1(pick->fallback)});
+  f.setStyleHint(pick->family == kMono ? QFont::Monospace : pick->family == kSerif ? QFont::Serif : QFont::SansSerif);
   int points = font.size > 0 ? font.size : 8;
   f.setPixelSize(std::max(1, static_cast<int>(std::lround(points * 96.0 / 72.0))));
   f.setBold(bold);

@@ -63,6 +63,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "platform/files.h"
 #include "platform/msgbox.h"
 #include "platform/msgloop.h"
 #include "platform/qtfront/fonts.h"
@@ -108,18 +109,13 @@ T* Model(uint64_t id) {
   return dynamic_cast<T*>(Component::FromId(id));
 }
 
-// A label shows "&x" as an underlined x and "&&" as "&"; Qt labels do that
-// only with a buddy, so the text is shown without the marks.
-QString LabelText(const std::string& caption) {
-  std::string out;
-  for (size_t i = 0; i < caption.size(); ++i) {
-    if (caption[i] == '&') {
-      if (i + 1 < caption.size() && caption[i + 1] == '&') out += '&', ++i;
-      continue;
-    }
-    out += caption[i];
-  }
-  return Q(out);
+// Captions keep their marks: "&x" shows as an underlined x, "&&" as "&",
+// as buttons, boxes, tabs and menus show them. A speed button's glyph name or
+// hint shown in place of a caption has none: its "&" is doubled.
+QString PlainText(const std::string& text) {
+  QString q = Q(text);
+  q.replace(QStringLiteral("&"), QStringLiteral("&&"));
+  return q;
 }
 
 // ---------------------------------------------------------------------------
@@ -184,6 +180,20 @@ class FormWindow : public QWidget {
 
  private:
   uint64_t id_;
+};
+
+// A label or panel caption. QLabel shows a mnemonic only with a buddy; the
+// forms' labels mark one without, so the caption is drawn as buttons draw
+// theirs.
+class CaptionLabel : public QLabel {
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    drawFrame(&p);
+    int flags = static_cast<int>(alignment()) | Qt::TextShowMnemonic;
+    if (!style()->styleHint(QStyle::SH_UnderlineShortcut, nullptr, this)) flags |= Qt::TextHideMnemonic;
+    style()->drawItemText(&p, contentsRect(), flags, palette(), isEnabled(), text(), foregroundRole());
+  }
 };
 
 QPen ToQPen(const Pen& pen) {
@@ -521,13 +531,12 @@ class Renderer {
     switch (m.kind) {
       case Kind::Form: {
         auto* win = new FormWindow(id);
-        win->setObjectName(Q(c.Name()));
         m.inner = win->content;
         w = win;
         break;
       }
       case Kind::Panel: {
-        auto* l = new QLabel;
+        auto* l = new CaptionLabel;
         l->setAlignment(Qt::AlignCenter);
         w = l;
         break;
@@ -539,7 +548,7 @@ class Renderer {
         w = new QGroupBox;
         break;
       case Kind::Label: {
-        auto* l = new QLabel;
+        auto* l = new CaptionLabel;
         l->setTextFormat(Qt::PlainText);
         w = l;
         break;
@@ -693,6 +702,9 @@ class Renderer {
         break;
     }
     m.widget = w;
+    // The control's name and id, by which tests find its widget.
+    w->setObjectName(Q(c.Name()));
+    w->setProperty("halv_component", QVariant::fromValue<qulonglong>(id));
     if (m.kind != Kind::Form) {
       w->setContextMenuPolicy(Qt::CustomContextMenu);
       QObject::connect(w, &QWidget::customContextMenuRequested, [id](const QPoint& pos) {
@@ -726,15 +738,15 @@ class Renderer {
         l->setFrameShape(p.BevelOuter() == Bevel::None ? QFrame::NoFrame : QFrame::Panel);
         l->setFrameShadow(p.BevelOuter() == Bevel::Lowered ? QFrame::Sunken : QFrame::Raised);
         l->setLineWidth(p.BevelWidth());
-        l->setText(LabelText(c.Caption()));
+        l->setText(Q(c.Caption()));
         break;
       }
-      case Kind::GroupBox: static_cast<QGroupBox*>(w)->setTitle(LabelText(c.Caption())); break;
+      case Kind::GroupBox: static_cast<QGroupBox*>(w)->setTitle(Q(c.Caption())); break;
       case Kind::RadioGroup: ApplyRadioGroup(static_cast<RadioGroup&>(c), static_cast<QGroupBox*>(w)); break;
       case Kind::Label: {
         auto& l = static_cast<Label&>(c);
         auto* q = static_cast<QLabel*>(w);
-        q->setText(LabelText(c.Caption()));
+        q->setText(Q(c.Caption()));
         Qt::Alignment a = l.GetAlignment() == Alignment::Right    ? Qt::AlignRight
                           : l.GetAlignment() == Alignment::Center ? Qt::AlignHCenter
                                                                   : Qt::AlignLeft;
@@ -988,8 +1000,10 @@ class Renderer {
       dialog = new QDialog;
       dialog->setWindowTitle(QStringLiteral("Find"));
       auto* row = new QHBoxLayout(dialog);
-      row->addWidget(new QLabel(QStringLiteral("Fi&nd what:")));
+      auto* label = new QLabel(QStringLiteral("Fi&nd what:"));
+      row->addWidget(label);
       auto* text = new QLineEdit;
+      label->setBuddy(text);
       text->setObjectName("text");
       row->addWidget(text);
       auto* next = new QPushButton(QStringLiteral("&Find Next"));
@@ -1016,7 +1030,7 @@ class Renderer {
   }
 
   void ApplyRadioGroup(RadioGroup& g, QGroupBox* box) {
-    box->setTitle(LabelText(g.Caption()));
+    box->setTitle(Q(g.Caption()));
     QList<QRadioButton*> buttons = box->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly);
     int n = static_cast<int>(g.Items().size());
     while (buttons.size() > n) delete buttons.takeLast();
@@ -1064,8 +1078,7 @@ class Renderer {
       q->setToolButtonStyle(Qt::ToolButtonIconOnly);
     } else {
       q->setIcon(QIcon());
-      std::string text = !b.Caption().empty() ? b.Caption() : !b.Glyph().empty() ? b.Glyph() : b.Hint();
-      q->setText(LabelText(text));
+      q->setText(!b.Caption().empty() ? Q(b.Caption()) : PlainText(!b.Glyph().empty() ? b.Glyph() : b.Hint()));
       q->setToolButtonStyle(Qt::ToolButtonTextOnly);
     }
   }
@@ -1270,12 +1283,81 @@ class Renderer {
     return RunFileDialog(dialog);
   }
 
+  // The class library's directory chooser: the directory's name to edit
+  // and the list of directories, from the root down to the one shown and
+  // then its own subdirectories; a double click opens one.
+  static void FillDirectories(QListWidget* list, const std::string& directory) {
+    list->clear();
+    std::vector<std::pair<std::string, std::string>> way{{"/", "/"}};  // name, path
+    std::string path;
+    for (size_t at = 1; at <= directory.size(); ++at) {
+      if (at < directory.size() && directory[at] != '/') continue;
+      size_t from = path.size() + 1;
+      path = directory.substr(0, at);
+      if (at > from) way.emplace_back(directory.substr(from, at - from), path);
+    }
+    auto add = [list](int level, const std::string& name, const std::string& full) {
+      auto* item = new QListWidgetItem(QString(level * 2, QLatin1Char(' ')) + Q(name));
+      item->setData(Qt::UserRole, Q(full));
+      list->addItem(item);
+      return item;
+    };
+    QListWidgetItem* current = nullptr;
+    for (size_t i = 0; i < way.size(); ++i) current = add(static_cast<int>(i), way[i].first, way[i].second);
+    const std::string& here = way.back().second;
+    for (const std::string& name : DirectoryTree::SubDirectories(here))
+      add(static_cast<int>(way.size()), name, here == "/" ? "/" + name : here + "/" + name);
+    list->setCurrentItem(current);
+  }
+
   std::optional<std::string> ShowDirectory(const DirectoryRequest& r) {
-    auto* dialog = new QFileDialog(nullptr, Q(r.caption), Q(r.directory));
-    dialog->setOption(QFileDialog::DontUseNativeDialog);
-    dialog->setFileMode(QFileDialog::Directory);
-    dialog->setOption(QFileDialog::ShowDirsOnly);
-    return RunFileDialog(dialog);
+    auto* dialog = new QDialog;
+    dialog->setWindowTitle(Q(r.caption));
+    auto* name_label = new QLabel(QStringLiteral("Directory &Name:"));
+    auto* name = new QLineEdit(Q(r.directory));
+    name->setObjectName("name");
+    name_label->setBuddy(name);
+    auto* list_label = new QLabel(QStringLiteral("&Directories:"));
+    auto* list = new QListWidget;
+    list->setObjectName("directories");
+    list_label->setBuddy(list);
+    auto* ok = new QPushButton(QStringLiteral("OK"));
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"));
+    ok->setDefault(true);
+    auto* column = new QVBoxLayout(dialog);
+    column->addWidget(name_label);
+    column->addWidget(name);
+    column->addWidget(list_label);
+    column->addWidget(list);
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(ok);
+    row->addWidget(cancel);
+    column->addLayout(row);
+    dialog->resize(320, 300);
+    std::string start = r.directory;
+    if (!IsDirectory(start)) start = GetCurrentDir();
+    FillDirectories(list, start);
+    QObject::connect(list, &QListWidget::itemClicked, [name](QListWidgetItem* item) {
+      name->setText(item->data(Qt::UserRole).toString());
+    });
+    QObject::connect(list, &QListWidget::itemActivated, [name, list](QListWidgetItem* item) {
+      QString path = item->data(Qt::UserRole).toString();
+      name->setText(path);
+      // Filled after this signal: the item belongs to the list until then.
+      QTimer::singleShot(0, list, [list, path] { FillDirectories(list, S(path)); });
+    });
+    uintptr_t token = ++next_token_;
+    HWND window = window_;
+    auto chosen = std::make_shared<std::string>();
+    QObject::connect(ok, &QPushButton::clicked, [name, chosen, window, token] {
+      *chosen = S(name->text());
+      PostMessage(window, kDialogAnswer, token, IDOK);
+    });
+    QObject::connect(cancel, &QPushButton::clicked, [window, token] { PostMessage(window, kDialogAnswer, token, IDCANCEL); });
+    QObject::connect(dialog, &QDialog::rejected, [window, token] { PostMessage(window, kDialogAnswer, token, IDCANCEL); });
+    if (RunDialog(dialog, token, IDCANCEL) != IDOK) return std::nullopt;
+    return *chosen;
   }
 
   std::optional<std::string> RunFileDialog(QFileDialog* dialog) {

@@ -4,153 +4,28 @@
 #include <cstdio>
 #include <regex>
 
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+#include <set>
+
 #include "platform/ui/automation.h"
 #include "platform/ui/canvas.h"
 #include "platform/ui/controls.h"
+#include "platform/ui/dialogs.h"
 #include "platform/ui/form.h"
 #include "platform/ui/windows.h"
+#include "tests/display/xdisplay.h"
 #include "tests/korridan/korridan_site.h"
 #include "tests/support/sample_bbs.h"
 
 namespace korridan_test {
 namespace {
 
-// Standard output of a shell command, without the last line break.
-std::string Sh(const std::string& command) {
-  std::string out;
-  if (FILE* p = ::popen(command.c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    ::pclose(p);
-  }
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
-}
-
-struct Size {
-  int width = 0;
-  int height = 0;
-};
-
-Size WindowSize(const std::string& id) {
-  std::string info = Sh("xwininfo -id " + id);
-  std::smatch w, h;
-  Size s;
-  if (std::regex_search(info, w, std::regex("Width: (\\d+)"))) s.width = std::stoi(w[1]);
-  if (std::regex_search(info, h, std::regex("Height: (\\d+)"))) s.height = std::stoi(h[1]);
-  return s;
-}
-
-// An X display for the test: DISPLAY as given, else an Xvfb of its own on
-// the first free number; and the X tools that read and drive it.
-class XDisplay {
- public:
-  void Open() {
-    const char* display = std::getenv("DISPLAY");
-    if (display && *display) return;
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    xvfb_ = fork();
-    if (xvfb_ == 0) {
-      ::close(fds[0]);
-      std::string fd = std::to_string(fds[1]);
-      int null = ::open("/dev/null", O_WRONLY);
-      dup2(null, 2);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-             static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    ::close(fds[1]);
-    std::string number;
-    char ch;
-    while (::read(fds[0], &ch, 1) == 1 && ch != '\n') number += ch;
-    ::close(fds[0]);
-    ASSERT_FALSE(number.empty()) << "Xvfb did not start (Debian package xvfb)";
-    setenv("DISPLAY", (":" + number).c_str(), 1);
-  }
-  void Close() {
-    if (xvfb_ <= 0) return;
-    ::kill(xvfb_, SIGTERM);
-    ::waitpid(xvfb_, nullptr, 0);
-    xvfb_ = -1;
-    unsetenv("DISPLAY");
-  }
-
-  // Each waits up to `wait`, running `between` (a pump of the test's own
-  // loop, for windows of this process) between looks.
-  using Between = std::function<void()>;
-  static void Idle() { std::this_thread::sleep_for(100ms); }
-
-  // The visible window whose name matches; "" when none came in time.
-  static std::string WaitWindow(const std::string& name, const Between& between = Idle,
-                                std::chrono::seconds wait = 20s) {
-    auto until = std::chrono::steady_clock::now() + wait;
-    while (std::chrono::steady_clock::now() < until) {
-      std::string id = Sh("xdotool search --onlyvisible --name '" + name + "' 2>/dev/null | head -1");
-      if (!id.empty()) return id;
-      between();
-    }
-    return "";
-  }
-  // A visible window of korridan other than `except` (a box's caption
-  // may be the main window's; the About box has none) with that size, or
-  // any size when width is 0.
-  static std::string WaitOtherWindow(const std::string& except, Size size = {}, std::chrono::seconds wait = 20s) {
-    auto until = std::chrono::steady_clock::now() + wait;
-    while (std::chrono::steady_clock::now() < until) {
-      std::istringstream ids(Sh("xdotool search --onlyvisible --class korridan 2>/dev/null"));
-      for (std::string id; std::getline(ids, id);) {
-        if (id == except) continue;
-        Size s = WindowSize(id);
-        if (size.width == 0 || (s.width == size.width && s.height == size.height)) return id;
-      }
-      Idle();
-    }
-    return "";
-  }
-  static bool WaitName(const std::string& id, const std::string& name, std::chrono::seconds wait = 20s) {
-    auto until = std::chrono::steady_clock::now() + wait;
-    while (std::chrono::steady_clock::now() < until) {
-      if (Sh("xdotool getwindowname " + id) == name) return true;
-      Idle();
-    }
-    return false;
-  }
-  static bool WaitGone(const std::string& id, std::chrono::seconds wait = 20s) {
-    auto until = std::chrono::steady_clock::now() + wait;
-    while (std::chrono::steady_clock::now() < until) {
-      if (Sh("xwininfo -id " + id + " 2>/dev/null | grep -c IsViewable") == "0") return true;
-      Idle();
-    }
-    return false;
-  }
-
-  // A screenshot of the window; the number of its colours (a blank or
-  // unpainted window has one or two).
-  static int ShotColours(const std::string& id, const std::string& path) {
-    Sh("import -window " + id + " " + path);
-    std::string count = Sh("convert " + path + " -format %k info: 2>/dev/null");
-    return count.empty() ? 0 : std::stoi(count);
-  }
-  // "r,g,b" of a pixel of a screenshot.
-  static std::string Pixel(const std::string& path, int x, int y) {
-    std::string p = "p{" + std::to_string(x) + "," + std::to_string(y) + "}";
-    return Sh("convert " + path + " -format '%[fx:int(255*" + p + ".r+0.5)],%[fx:int(255*" + p +
-              ".g+0.5)],%[fx:int(255*" + p + ".b+0.5)]' info:");
-  }
-
-  static void Keys(const std::string& keys) { Sh("xdotool key --delay 50 " + keys); }
-  static void Type(const std::string& text) { Sh("xdotool type --delay 50 '" + text + "'"); }
-  // A left click at a point of the window's client area.
-  static void ClickAt(const std::string& id, int x, int y) {
-    Sh("xdotool mousemove --sync --window " + id + " " + std::to_string(x) + " " + std::to_string(y) + " click 1");
-  }
-  static void Focus(const std::string& id) { Sh("xdotool windowfocus --sync " + id + " 2>/dev/null"); }
-
- private:
-  pid_t xvfb_ = -1;
-};
+using namespace displaytest;
 
 class DisplaySite : public KorridanSite, public XDisplay {
  protected:
@@ -261,25 +136,25 @@ TEST_F(DisplaySite, StatsTabShowsTheGraphInPlaceOfTheLog) {
   std::string main = MainWindow();
   ASSERT_FALSE(main.empty()) << Stderr();
   EXPECT_NE(Get("/index.html").find(" 200 "), std::string::npos);
-  // Left of where the plot would be: the log's white memo, then the
-  // graph's face beside its white plot.
-  // A window just mapped may not be drawn yet: wait for the memo.
+  // Left of where the plot would be: the log's white margin, then the
+  // graph's face beside its white plot. A window just mapped may not be
+  // drawn yet: the first look waits for the margin.
   const std::string shot = root_ + "/stats.png";
   auto drawn = std::chrono::steady_clock::now() + 20s;
   XDisplay::ShotColours(main, shot);
-  while (std::chrono::steady_clock::now() < drawn && Pixel(shot, 10, 150) != "255,255,255") {
+  while (std::chrono::steady_clock::now() < drawn && Pixel(shot, 6, 150) != "255,255,255") {
     Idle();
     XDisplay::ShotColours(main, shot);
   }
-  ASSERT_EQ(Pixel(shot, 10, 150), "255,255,255");
+  ASSERT_EQ(Pixel(shot, 6, 150), "255,255,255");
   Size size = WindowSize(main);
-  ClickAt(main, 272, size.height - 10);  // the fourth tab of the bar below: Stats
+  ClickAt(main, 247, size.height - 10);  // the fourth tab of the bar below: Stats
   auto until = std::chrono::steady_clock::now() + 20s;
-  while (std::chrono::steady_clock::now() < until && Pixel(shot, 10, 150) == "255,255,255") {
+  while (std::chrono::steady_clock::now() < until && Pixel(shot, 6, 150) == "255,255,255") {
     Idle();
     XDisplay::ShotColours(main, shot);
   }
-  EXPECT_EQ(Pixel(shot, 10, 150), "192,192,192");
+  EXPECT_EQ(Pixel(shot, 6, 150), "192,192,192");
   EXPECT_EQ(Pixel(shot, 200, 150), "255,255,255");
   EXPECT_GT(XDisplay::ShotColours(main, shot), 16);  // the choices and the date labels
   EXPECT_TRUE(WaitName(main, "Halvorine (0)"));
@@ -553,6 +428,115 @@ TEST_F(FrontEnd, APaintBoxMadeLastStaysBeneathTheWindowedControls) {
   form.Hide();
   Pump();
   EXPECT_TRUE(WaitGone(id));
+}
+
+
+// A widget as it draws itself, and the rows in which two drawings differ.
+QImage Drawn(QWidget* w) { return w->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+std::set<int> DifferingRows(const QImage& a, const QImage& b) {
+  std::set<int> rows;
+  for (int y = 0; y < std::min(a.height(), b.height()); ++y)
+    for (int x = 0; x < std::min(a.width(), b.width()); ++x)
+      if (a.pixel(x, y) != b.pixel(x, y)) rows.insert(y);
+  return rows;
+}
+
+QWidget* WidgetOf(const platform::ui::Control& c) {
+  for (QWidget* top : QApplication::topLevelWidgets())
+    for (QWidget* w : top->findChildren<QWidget*>())
+      if (w->property("halv_component").toULongLong() == c.Id()) return w;
+  return nullptr;
+}
+
+// "&Name" shows as "Name" with its N underlined: beside the same control
+// captioned "Name" it differs in one or two rows (the underline), where a
+// literal "&" would move the whole word.
+TEST_F(FrontEnd, AMnemonicMarkShowsAsAnUnderlinedLetterInEveryKindOfCaption) {
+  namespace ui = platform::ui;
+  ui::Form form(nullptr, "Marks");
+  form.SetCaption("Marks Form");
+  form.SetBorderStyle(ui::BorderStyle::Dialog);
+  form.SetClientSize(400, 260);
+  form.SetFont(ui::Font{"MS Sans Serif", 8});
+  std::vector<std::pair<ui::Control*, ui::Control*>> pairs;
+  auto pair = [&](auto make, int top) {
+    for (int i = 0; i < 2; ++i) {
+      ui::Control* c = make(i);
+      c->SetBounds(10 + 190 * i, top, 150, 40);
+      c->SetCaption(i == 0 ? "&Directories:" : "Directories:");
+      (i == 0 ? pairs.emplace_back().first : pairs.back().second) = c;
+    }
+  };
+  pair([&](int) { return new ui::Label(&form, &form); }, 10);
+  pair([&](int) { return new ui::CheckBox(&form, &form); }, 60);
+  pair([&](int) { return new ui::Button(&form, &form); }, 110);
+  pair([&](int) { return new ui::GroupBox(&form, &form); }, 160);
+  pair([&](int) { return new ui::SpeedButton(&form, &form); }, 210);
+  form.FinishCreate();
+  form.Show();
+  ASSERT_FALSE(WaitWindow("^Marks Form$", Pump).empty());
+  for (int i = 0; i < 5; ++i) Pump();
+  for (auto [marked, plain] : pairs) {
+    QWidget* a = WidgetOf(*marked);
+    QWidget* b = WidgetOf(*plain);
+    ASSERT_TRUE(a && b);
+    std::set<int> rows = DifferingRows(Drawn(a), Drawn(b));
+    EXPECT_GE(rows.size(), 1u) << a->metaObject()->className() << ": no underline";
+    EXPECT_LE(rows.size(), 2u) << a->metaObject()->className() << ": the caption moved";
+  }
+  form.Hide();
+  Pump();
+}
+
+// The directory chooser has the class library's labels, each leading to
+// its field, and answers the directory typed in its name field.
+TEST_F(FrontEnd, TheDirectoryChooserHasItsLabelsAndAnswersTheNameTyped) {
+  std::string root = ::testing::TempDir() + "chooser-" + std::to_string(::getpid());
+  std::filesystem::create_directories(root + "/one");
+  std::filesystem::create_directories(root + "/two");
+  QStringList labels, buddies, listed;
+  QTimer user;
+  QObject::connect(&user, &QTimer::timeout, [&] {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (!top->isVisible() || top->windowTitle() != "Select Directory") continue;
+      user.stop();
+      for (QLabel* l : top->findChildren<QLabel*>()) {
+        labels << l->text();
+        buddies << (l->buddy() ? l->buddy()->objectName() : QString());
+      }
+      auto* list = top->findChild<QListWidget*>("directories");
+      for (int i = 0; list && i < list->count(); ++i) listed << list->item(i)->text().trimmed();
+      top->findChild<QLineEdit*>("name")->setText(QString::fromStdString(root + "/two"));
+      for (QPushButton* b : top->findChildren<QPushButton*>())
+        if (b->text() == "OK") b->click();
+    }
+  });
+  user.start(50);
+  std::string chosen = root;
+  EXPECT_TRUE(platform::ui::SelectDirectory(chosen));
+  EXPECT_EQ(chosen, root + "/two");
+  EXPECT_EQ(labels, QStringList({"Directory &Name:", "&Directories:"}));
+  EXPECT_EQ(buddies, QStringList({"name", "directories"}));
+  EXPECT_TRUE(listed.contains("one") && listed.contains("two")) << listed.join(",").toStdString();
+  std::filesystem::remove_all(root);
+}
+
+// The find dialog's label leads to its text field, so its mark underlines.
+TEST_F(FrontEnd, TheFindDialogsLabelLeadsToItsField) {
+  platform::ui::FindDialog find(nullptr, "Find");
+  find.Execute();
+  QLabel* label = nullptr;
+  auto until = std::chrono::steady_clock::now() + 10s;
+  while (!label && std::chrono::steady_clock::now() < until) {
+    Pump();
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (top->isVisible() && top->windowTitle() == "Find") label = top->findChild<QLabel*>();
+  }
+  ASSERT_NE(label, nullptr);
+  EXPECT_EQ(label->text(), "Fi&nd what:");
+  EXPECT_NE(qobject_cast<QLineEdit*>(label->buddy()), nullptr);
+  find.CloseDialog();
+  Pump();
 }
 
 }  // namespace
