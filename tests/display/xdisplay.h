@@ -63,7 +63,7 @@ class XDisplay {
       std::string fd = std::to_string(fds[1]);
       int null = ::open("/dev/null", O_WRONLY);
       dup2(null, 2);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-noreset", "-nolisten", "tcp",
              static_cast<char*>(nullptr));
       _exit(127);
     }
