@@ -1,5 +1,6 @@
 #include "tools/accesspage.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "platform/dbtables.h"
@@ -53,8 +54,11 @@ TAccessPage::TAccessPage(ui::Form& form, ui::Control& parent, bool& rule_changed
   EnforceSecurity->SetCaption(n.EnforceCaption);
   EnforceSecurity->SetChecked(true);
 
+  // The notebook keeps its design height where the page has room for it
+  // and is made shorter, with its lists, where controls above take room.
+  const int height = std::min(232, parent.ClientHeight() - (top + 32) - 8);
   AccessNotebook = new ui::TabbedNotebook(&form, &parent, n.AccessNotebook);
-  AccessNotebook->SetBounds(8, top + 32, 392, 232);
+  AccessNotebook->SetBounds(8, top + 32, 392, height);
   ui::Page* groups = AccessNotebook->AddPage("Groups");
   ui::Page* users = AccessNotebook->AddPage("Users");
   ui::Page* address = AccessNotebook->AddPage("IP Address");
@@ -83,11 +87,11 @@ TAccessPage::TAccessPage(ui::Form& form, ui::Control& parent, bool& rule_changed
                   const std::string& add_name, const std::string& remove_name, const char* available,
                   ui::ListBox*& not_list, ui::ListBox*& allow_list, ui::Button*& add, ui::Button*& remove) {
     label(page, not_name + "Label", 8, 4, available);
-    not_list = list(page, not_name, 8, 22, 140, 170, true);
+    not_list = list(page, not_name, 8, 22, 140, height - 62, true);
     add = button(page, add_name, 154, 60, "Add >>");
     remove = button(page, remove_name, 154, 100, "<< Remove");
     label(page, allow_name + "Label", 236, 4, "Allow Access To:");
-    allow_list = list(page, allow_name, 236, 22, 140, 170, true);
+    allow_list = list(page, allow_name, 236, 22, 140, height - 62, true);
   };
   pair(groups, n.NotGroupsList, n.AllowGroupsList, n.AddAccessGroup, n.RemoveAccessGroup, "Available Groups:",
        NotGroupsList, AllowGroupsList, AddAccessGroup, RemoveAccessGroup);
@@ -108,7 +112,7 @@ TAccessPage::TAccessPage(ui::Form& form, ui::Control& parent, bool& rule_changed
   IgnoreIP->SetChecked(true);
   AddIP = button(address, n.AddIP, 8, 130, "Add...");
   RemoveIP = button(address, n.RemoveIP, 92, 130, "Remove...");
-  AccessIPList = list(address, n.AccessIPList, 190, 8, 186, 184, false);
+  AccessIPList = list(address, n.AccessIPList, 190, 8, 186, height - 48, false);
   EnableAddressControls();
 
   auto move = [this](ui::Component& sender) { MultiMoveClick(sender); };

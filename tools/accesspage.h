@@ -48,7 +48,9 @@ bool MoveSelectedItems(platform::ui::ListBox& source, platform::ui::ListBox& tar
 
 class TAccessPage {
  public:
-  // Builds the controls on parent (owned by form), at `top` within it.
+  // Builds the controls on parent (owned by form), at `top` within it; the
+  // rule's notebook and its lists are made shorter where parent has less
+  // room below `top` than the design needs.
   // rule_changed: the window's mark of an unsaved change, which the page
   // sets and clears. The controls' handlers call the page, so the form
   // frees its controls before the page goes (FreeOwned in its destructor).

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "tests/cman/cman_window.h"
+#include "tests/ui/layout_check.h"
 
 namespace {
 
@@ -26,6 +27,13 @@ TEST_F(ManagerWindow, TheBuildSwitchSetsCaptionsModuleKindAndPages) {
   if (kLib) actions.pop_back();
   EXPECT_EQ(main->ActionGroup->Items(), actions);
   EXPECT_EQ(main->ActionGroup->Height(), kLib ? 60 - 25 : 60);
+}
+
+TEST_F(ManagerWindow, EveryControlLiesWithinItsParent) {
+  Start();
+  for (const ui::Component* owned : app->Components())
+    if (const auto* form = dynamic_cast<const ui::Form*>(owned))
+      EXPECT_EQ(ui::testing::ControlsOutsideTheirParents(*form), std::vector<std::string>{}) << form->Name();
 }
 
 TEST_F(ManagerWindow, ShowsTheBbsListAndLoadsTheFirstEntry) {

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 
+#include "console/about.h"
 #include "console/app.h"
 #include "console/includeform.h"
 #include "console/settingsform.h"
@@ -25,6 +26,7 @@
 #include "platform/ui/automation.h"
 #include "platform/ui/dialogs.h"
 #include "server/wsock.h"
+#include "tests/ui/layout_check.h"
 
 namespace {
 
@@ -130,6 +132,15 @@ class SettingsTest : public ::testing::Test {
   // first field and the second (or "box:" and the type chosen).
   std::vector<std::vector<std::string>> seen_;
 };
+
+// The dialogs' sizes are fixed; the main window's is the operator's.
+TEST_F(SettingsTest, EveryControlOfTheDialogsLiesWithinItsParent) {
+  Create();
+  AboutBox = app_->CreateForm<TAbout>();
+  for (const ui::Component* owned : app_->Components())
+    if (const auto* form = dynamic_cast<const ui::Form*>(owned); form && form != App)
+      EXPECT_EQ(ui::testing::ControlsOutsideTheirParents(*form), std::vector<std::string>{}) << form->Name();
+}
 
 // ---------------------------------------------------------------------------
 // The entry dialog

@@ -9,6 +9,9 @@
 #include "platform/ui/application.h"
 #include "platform/ui/automation.h"
 #include "tests/tools/tools_fixture.h"
+#include "tests/ui/layout_check.h"
+#include "tools/nipfrm.h"
+#include "tools/progress.h"
 
 namespace tools_test {
 namespace {
@@ -123,6 +126,14 @@ TEST_F(SecFrmTest, ClosingSavesAndAFailedSaveAsksBeforeItIsGivenUp) {
   au::CloseBox(*main_);
   EXPECT_FALSE(main_->Visible());
   EXPECT_EQ(Stored("SERVER", Resource("web/a"), "GET").groups, "Staff\r");
+}
+
+TEST_F(SecFrmTest, EveryControlLiesWithinItsParent) {
+  TNewIPForm address(nullptr);
+  TProgressForm progress(nullptr);
+  for (const ui::Form* form : {static_cast<ui::Form*>(main_), static_cast<ui::Form*>(&address),
+                               static_cast<ui::Form*>(&progress)})
+    EXPECT_EQ(ui::testing::ControlsOutsideTheirParents(*form), std::vector<std::string>{}) << form->Name();
 }
 
 TEST_F(SecFrmTest, TheWindowKeepsRoomForTheNotebook) {
