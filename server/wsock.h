@@ -4,8 +4,9 @@
 // 255 slots (TSock), answers "502 Overloaded" when none is free, queues each
 // slot's received bytes in its input FIFO and turns socket notifications
 // into five events. Out of descriptors, it stops asking for connections
-// until one of its sockets closes or a moment has passed. Sending, closing, the idle check and the stop with its
-// own message loop are here too. Everything runs on the loop's thread.
+// until one of its sockets closes or a moment has passed. Sending, closing,
+// the idle check and the stop with its own message loop are here too.
+// Everything runs on the loop's thread.
 //
 // The interface library reads TServer and TSock in place (slot table,
 // Connected, PeerAddress, KillSent), so this is the one declaration both

@@ -48,8 +48,9 @@ namespace {
 std::string NoBbsReason() {
   if (!BbsLibraryPresent()) return "QX.DLL could not be loaded, so no BBS can be opened";
   std::string path = ConfigIni->ReadString(settings::kQxbbs, cman::kConfigKey, "");
-  if (path.empty()) return std::string("no BBS home directory is set ([QXBBS] ") + cman::kConfigKey + " in KORRIDAN.INI)";
-  return "\"" + path + "\" is not a working QXBBS directory ([QXBBS] " + cman::kConfigKey + " in KORRIDAN.INI)";
+  const std::string key = std::string("([QXBBS] ") + cman::kConfigKey + " in KORRIDAN.INI)";
+  if (path.empty()) return "no BBS home directory is set " + key;
+  return "\"" + path + "\" is not a working QXBBS directory " + key;
 }
 
 }  // namespace

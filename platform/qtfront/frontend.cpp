@@ -1354,7 +1354,8 @@ class Renderer {
       *chosen = S(name->text());
       PostMessage(window, kDialogAnswer, token, IDOK);
     });
-    QObject::connect(cancel, &QPushButton::clicked, [window, token] { PostMessage(window, kDialogAnswer, token, IDCANCEL); });
+    // Cancel, Escape and the close box all reject the dialog.
+    QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
     QObject::connect(dialog, &QDialog::rejected, [window, token] { PostMessage(window, kDialogAnswer, token, IDCANCEL); });
     if (RunDialog(dialog, token, IDCANCEL) != IDOK) return std::nullopt;
     return *chosen;

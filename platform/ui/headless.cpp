@@ -459,7 +459,8 @@ std::string HeadlessConsole::Run(const std::string& command) {
     Show(*control);
     return {};
   }
-  static const char* const kControlVerbs[] = {"click", "popup", "type", "set", "dir", "dblclick", "select", "choose", "toggle"};
+  static const char* const kControlVerbs[] = {"click",    "popup",  "type",   "set",   "dir",
+                                              "dblclick", "select", "choose", "toggle"};
   if (std::find(std::begin(kControlVerbs), std::end(kControlVerbs), verb) == std::end(kControlVerbs)) return kUnknown;
   auto [target, rest] = Split(arg);
   Control* control = FindControl(target);
