@@ -32,8 +32,9 @@ TEST_F(ManagerWindow, TheBuildSwitchSetsCaptionsModuleKindAndPages) {
 TEST_F(ManagerWindow, EveryControlLiesWithinItsParent) {
   Start();
   for (const ui::Component* owned : app->Components())
-    if (const auto* form = dynamic_cast<const ui::Form*>(owned))
+    if (const auto* form = dynamic_cast<const ui::Form*>(owned)) {
       EXPECT_EQ(ui::testing::ControlsOutsideTheirParents(*form), std::vector<std::string>{}) << form->Name();
+    }
 }
 
 TEST_F(ManagerWindow, ShowsTheBbsListAndLoadsTheFirstEntry) {

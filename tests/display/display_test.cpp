@@ -538,6 +538,20 @@ TEST_F(FrontEnd, TheDirectoryChooserHasItsLabelsAndAnswersTheNameTyped) {
   EXPECT_EQ(labels, QStringList({"Directory &Name:", "&Directories:"}));
   EXPECT_EQ(buddies, QStringList({"name", "directories"}));
   EXPECT_TRUE(listed.contains("one") && listed.contains("two")) << listed.join(",").toStdString();
+  // Cancel answers no directory and leaves the one given as it was.
+  QTimer cancel;
+  QObject::connect(&cancel, &QTimer::timeout, [&] {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (!top->isVisible() || top->windowTitle() != "Select Directory") continue;
+      cancel.stop();
+      for (QPushButton* b : top->findChildren<QPushButton*>())
+        if (b->text() == "Cancel") b->click();
+    }
+  });
+  cancel.start(50);
+  chosen = root + "/one";
+  EXPECT_FALSE(platform::ui::SelectDirectory(chosen));
+  EXPECT_EQ(chosen, root + "/one");
   std::filesystem::remove_all(root);
 }
 

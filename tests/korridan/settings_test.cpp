@@ -138,8 +138,9 @@ TEST_F(SettingsTest, EveryControlOfTheDialogsLiesWithinItsParent) {
   Create();
   AboutBox = app_->CreateForm<TAbout>();
   for (const ui::Component* owned : app_->Components())
-    if (const auto* form = dynamic_cast<const ui::Form*>(owned); form && form != App)
+    if (const auto* form = dynamic_cast<const ui::Form*>(owned); form && form != App) {
       EXPECT_EQ(ui::testing::ControlsOutsideTheirParents(*form), std::vector<std::string>{}) << form->Name();
+    }
 }
 
 // ---------------------------------------------------------------------------
