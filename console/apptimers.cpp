@@ -1,5 +1,5 @@
-// The main window's minute timer: idle connections, realm expiry and the
-// Resources page.
+// The main window's minute timer: idle connections, realm expiry, idle
+// descriptors of served files and the Resources page.
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -8,6 +8,7 @@
 #include "foundation/allocguard.h"
 #include "interface/tandrel.h"
 #include "server/eventcounters.h"
+#include "server/filecache.h"
 
 namespace ui = platform::ui;
 
@@ -65,6 +66,9 @@ void TApp::TimerTimer(ui::Component&) {
     HTTP->CheckIdleTimeouts();
     ExpireRealmClients(platform::Now());
   }
+  // Served files let go of however quiet the server is (a deleted one's
+  // space comes back), also once it has stopped.
+  SweepIdleOpenFiles();
   RefreshResources();
 }
 

@@ -1,5 +1,6 @@
 #include "server/filecache.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -7,122 +8,127 @@
 
 #include <unordered_map>
 
+#include "platform/datetime.h"
 #include "platform/files.h"
 #include "server/fileresolve.h"
-
-namespace {
-
-constexpr size_t kCacheBytesMax = 4 * 1024 * 1024;
-constexpr time_t kSettledSeconds = 2;
-
-struct Entry {
-  struct stat st;  // the version the bytes were read from
-  std::shared_ptr<const std::string> bytes;
-};
-
-// Loop thread only, like the slots that send the bytes.
-std::unordered_map<std::string, Entry> entries;
-size_t cached_bytes = 0;
-
-}  // namespace
-
-std::shared_ptr<const std::string> CachedFileBytes(const std::string& path) {
-  struct stat st;
-  if (!RegularFileStat(path, st) || st.st_size > kCachedFileMax) return nullptr;
-  auto it = entries.find(path);
-  if (it != entries.end() && platform::SameFileVersion(it->second.st, st)) return it->second.bytes;
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  if (now.tv_sec - st.st_mtim.tv_sec <= kSettledSeconds || now.tv_sec - st.st_ctim.tv_sec <= kSettledSeconds)
-    return nullptr;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat opened;
-  std::string data;
-  bool whole = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_ino == st.st_ino &&
-               opened.st_dev == st.st_dev;
-  if (whole) {
-    data.resize(static_cast<size_t>(opened.st_size));
-    size_t got = 0;
-    while (got < data.size()) {
-      ssize_t n = ::read(fd, data.data() + got, data.size() - got);
-      if (n <= 0) break;
-      got += static_cast<size_t>(n);
-    }
-    whole = got == data.size();
-  }
-  ::close(fd);
-  // Only a whole read of the very state that was looked at is kept.
-  if (!whole || !platform::SameFileVersion(opened, st)) return nullptr;
-  if (it != entries.end()) {
-    cached_bytes -= it->second.bytes->size();
-    entries.erase(it);
-  }
-  if (cached_bytes + data.size() > kCacheBytesMax) {
-    entries.clear();
-    cached_bytes = 0;
-  }
-  auto bytes = std::make_shared<const std::string>(std::move(data));
-  cached_bytes += bytes->size();
-  entries.emplace(path, Entry{st, bytes});
-  return bytes;
-}
-
-// ---------------------------------------------------------------------------
 
 OpenFile::~OpenFile() { ::close(fd); }
 
 namespace {
 
+constexpr size_t kCacheBytesMax = 4 * 1024 * 1024;
+constexpr time_t kSettledSeconds = 2;
 constexpr size_t kOpenFilesMax = 32;
-constexpr time_t kOpenIdleSeconds = 5;  // a descriptor unused this long is closed
+
+// Loop thread only, like the slots that send what they hold.
+struct BytesEntry {
+  struct stat st;  // the version the bytes were read from
+  std::shared_ptr<const std::string> bytes;
+};
+std::unordered_map<std::string, BytesEntry> byte_entries;
+size_t cached_bytes = 0;
 
 struct OpenEntry {
   struct stat st;  // the file it was opened as
   std::shared_ptr<const OpenFile> file;
-  time_t used;
+  double used;
 };
-
 std::unordered_map<std::string, OpenEntry> open_entries;
 
-time_t MonotonicNow() {
+bool Idle(const OpenEntry& e, double now) { return now - e.used > kOpenIdleSeconds && e.file.use_count() == 1; }
+
+bool Settled(const struct stat& st) {
   timespec now{};
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  return now.tv_sec;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return now.tv_sec - st.st_mtim.tv_sec > kSettledSeconds && now.tv_sec - st.st_ctim.tv_sec > kSettledSeconds;
+}
+
+void KeepBytes(const std::string& path, const struct stat& st, const std::shared_ptr<const std::string>& bytes) {
+  if (auto it = byte_entries.find(path); it != byte_entries.end()) {
+    cached_bytes -= it->second.bytes->size();
+    byte_entries.erase(it);
+  }
+  if (cached_bytes + bytes->size() > kCacheBytesMax) {
+    byte_entries.clear();
+    cached_bytes = 0;
+  }
+  cached_bytes += bytes->size();
+  byte_entries.emplace(path, BytesEntry{st, bytes});
+}
+
+void KeepOpen(const std::string& path, const struct stat& st, const std::shared_ptr<const OpenFile>& file,
+              double now) {
+  open_entries.erase(path);
+  SweepIdleOpenFiles(now);
+  if (open_entries.size() >= kOpenFilesMax) open_entries.clear();
+  open_entries.emplace(path, OpenEntry{st, file, now});
+}
+
+ServedFile Failed(const char* call, int error) {
+  ServedFile out;
+  out.failure = {call, error};
+  return out;
 }
 
 }  // namespace
 
-std::shared_ptr<const OpenFile> CachedOpenFile(const std::string& path, off_t& size) {
+ServedFile OpenServedFile(const std::string& path, bool keep) {
+  ServedFile out;
+  const double now = platform::MonotonicSeconds();
   struct stat st;
-  if (!RegularFileStat(path, st)) return nullptr;
-  const time_t now = MonotonicNow();
-  auto it = open_entries.find(path);
-  if (it != open_entries.end()) {
-    OpenEntry& e = it->second;
-    if (platform::SameFileIdentity(e.st, st)) {
-      e.used = now;
-      size = st.st_size;
-      return e.file;
+  // What the name showed when the answer was chosen: a kept entry of that
+  // very file serves without another call.
+  if (keep && RegularFileStat(path, st)) {
+    if (auto it = byte_entries.find(path); it != byte_entries.end() && platform::SameFileVersion(it->second.st, st)) {
+      out.bytes = it->second.bytes;
+      out.size = static_cast<off_t>(out.bytes->size());
+      return out;
     }
-    open_entries.erase(it);
+    if (auto it = open_entries.find(path); it != open_entries.end() && platform::SameFileIdentity(it->second.st, st)) {
+      it->second.used = now;
+      out.file = it->second.file;
+      out.size = st.st_size;
+      return out;
+    }
   }
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  // Non-blocking, so that a FIFO put in the file's place cannot hold the
+  // open; it is no regular file, and never read.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    // Gone, or no file one can open (a socket): nothing to send.
+    if (errno == ENOENT || errno == ENOTDIR || errno == ENXIO) return Failed(nullptr, errno);
+    return Failed("open", errno);
+  }
   auto file = std::make_shared<const OpenFile>(fd);
   struct stat opened;
-  // Another file put in its place since the look (a rename over it, a
-  // link changed) is not the file that was looked at: it is not sent.
-  if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_ino != st.st_ino ||
-      opened.st_dev != st.st_dev)
-    return nullptr;
-  size = opened.st_size;
-  // Descriptors idle for a while are closed, so that a deleted file's space
-  // is not held for long.
-  if (platform::SameFileIdentity(opened, st)) {
-    std::erase_if(open_entries, [now](const auto& entry) { return now - entry.second.used > kOpenIdleSeconds; });
-    if (open_entries.size() >= kOpenFilesMax) open_entries.clear();
-    open_entries.emplace(path, OpenEntry{st, file, now});
+  if (::fstat(fd, &opened) != 0) return Failed("fstat", errno);
+  if (!S_ISREG(opened.st_mode)) return Failed(nullptr, 0);
+  out.size = opened.st_size;
+  if (keep && opened.st_size <= kCachedFileMax && Settled(opened)) {
+    std::string data(static_cast<size_t>(opened.st_size), '\0');
+    size_t got = 0;
+    while (got < data.size()) {
+      ssize_t n = ::read(fd, data.data() + got, data.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return Failed("read", errno);
+      if (n == 0) break;
+      got += static_cast<size_t>(n);
+    }
+    // Cut since its look: what was read is what is sent, and not kept.
+    const bool whole = got == data.size();
+    data.resize(got);
+    out.bytes = std::make_shared<const std::string>(std::move(data));
+    out.size = static_cast<off_t>(got);
+    if (whole) KeepBytes(path, opened, out.bytes);
+    return out;
   }
-  return file;
+  if (keep) KeepOpen(path, opened, file, now);
+  out.file = std::move(file);
+  return out;
+}
+
+void SweepIdleOpenFiles() { SweepIdleOpenFiles(platform::MonotonicSeconds()); }
+
+void SweepIdleOpenFiles(double now) {
+  std::erase_if(open_entries, [now](const auto& entry) { return Idle(entry.second, now); });
 }

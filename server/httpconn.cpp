@@ -15,6 +15,7 @@
 #include "platform/datetime.h"
 #include "platform/files.h"
 #include "server/eventcounters.h"
+#include "server/filecache.h"
 #include "server/fileresolve.h"
 #include "server/httpparse.h"
 #include "server/httpreply.h"
@@ -283,15 +284,29 @@ void THTTP::ServeStep(int32_t slot) {
   }
 }
 
+// Whatever file the name showed when the status was chosen, the one the
+// open finds is sent. With none: 404 when no regular file is there, 500
+// when one is there but cannot be opened (descriptors, permission).
+void THTTP::OpenAnswerFile(int32_t slot) {
+  TReplyRecord& rp = Replies[slot];
+  if (rp.Status != 200 || Requests[slot].Method == rmHead) return;
+  OpenFailure why;
+  if (OpenSendFile(slot, rp.FileName.view(), false, &why)) return;
+  if (!why.call) {
+    rp.Status = 404;
+    return;
+  }
+  EngineLog(slot, std::string("Cannot send the file. ") + why.call + "(" + rp.FileName.str() +
+                      "): " + std::strerror(why.error));
+  rp.Status = 500;
+}
+
 // csHeader: the response header and the access-log line.
 void THTTP::HeaderStep(int32_t slot) {
   TRequestRecord& rq = Requests[slot];
   TReplyRecord& rp = Replies[slot];
+  OpenAnswerFile(slot);
   EngineLog(slot, "Returned: " + std::to_string(rp.Status) + " " + rp.FileName.str());
-  // The file is opened before its header is written, so that the length
-  // the header gives is that of the file sent, whatever the name shows by
-  // then. One that cannot be opened is found out after the header.
-  if (rp.Status == 200 && rq.Method != rmHead) OpenSendFile(slot, rp.FileName.view(), false);
   WriteResponseHeader(rp, slot, *this);
   TLogEntry entry;
   entry.cid = slot;

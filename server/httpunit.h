@@ -143,6 +143,10 @@ class THTTP : public TServer {
   // URL Request.
   void ResolveFile(int32_t slot);
 
+  // For a 200 with a body, the file is opened before its header is
+  // written, so that the status and length describe what was opened.
+  void OpenAnswerFile(int32_t slot);
+
   // One line to the engine's log, for the slot and its socket. Control
   // characters are written as %XX.
   void EngineLog(int32_t slot, std::string_view text);

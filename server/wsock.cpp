@@ -597,42 +597,27 @@ void TServer::ReleaseOutputFifo(int32_t slot) {
   }
 }
 
-bool TServer::OpenSendFile(int32_t slot, std::string_view name, bool start_now) {
+bool TServer::OpenSendFile(int32_t slot, std::string_view name, bool start_now, OpenFailure* why) {
   TSock* c = Connections[slot];
   if (c->FileOpen) CloseSendFile(slot, false);
-  // A small settled file comes from memory, a larger one from a descriptor
-  // kept open (a file to be deleted after sending never does). Either is
-  // the file the name showed when it was last looked at, or nothing.
-  const std::string path(name);
-  int fd = -1;
-  struct stat st;
-  if (!c->KillSent) {
-    c->FileBytes = CachedFileBytes(path);
-    if (!c->FileBytes) c->SharedFile = CachedOpenFile(path, st.st_size);
-    if (!c->FileBytes && !c->SharedFile) return false;
-  }
-  if (c->FileBytes) {
-    st.st_size = static_cast<off_t>(c->FileBytes->size());
-  } else if (c->SharedFile) {
-    fd = c->SharedFile->fd;
-  } else {
-    // A missing file fails the open; a directory fails the check after it.
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    // Only regular files are sent: a device or a pipe has no size to promise.
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      ::close(fd);
-      return false;
-    }
+  // The regular file the name shows now: a small settled one from memory,
+  // a larger one from a descriptor kept open (a file to be deleted after
+  // sending never is).
+  ServedFile f = OpenServedFile(std::string(name), !c->KillSent);
+  if (!f.ok()) {
+    if (why) *why = f.failure;
+    return false;
   }
   CountEvent(evFilesOpened);
-  c->SendFile = fd;
+  c->FileBytes = std::move(f.bytes);
+  c->SharedFile = std::move(f.file);
+  c->SendFile = c->SharedFile ? c->SharedFile->fd : -1;
   c->FileName = name;
   c->FileInProgress = true;
   c->FileOpen = true;
   c->BytesSent = 0;
   c->FileRead = 0;
-  c->FileSize = st.st_size;
+  c->FileSize = f.size;
   c->Percent = 0;
   if (start_now) SendNextBlock(slot);
   return true;
@@ -686,7 +671,7 @@ bool TServer::SendFileBlocks(int32_t slot) {
 void TServer::CloseSendFile(int32_t slot, bool keep_state) {
   TSock* c = Connections[slot];
   if (c->FileOpen) {
-    if (c->FileBytes || c->SharedFile || ::close(c->SendFile) == 0) CountEvent(evFilesClosed);
+    CountEvent(evFilesClosed);
     c->FileBytes.reset();
     c->SharedFile.reset();
     c->SendFile = -1;

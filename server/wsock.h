@@ -26,7 +26,8 @@
 #include "interface/tandrel.h"
 #include "platform/datetime.h"
 
-struct OpenFile;  // server/filecache.h
+struct OpenFile;     // server/filecache.h
+struct OpenFailure;
 #include "platform/msgloop.h"
 #include "platform/winsock.h"
 #include "server/bytefifo.h"
@@ -80,7 +81,7 @@ class TSock {
   ShortString FileName;      // the file being sent
   int SendFile;              // descriptor of the open file, -1 when none
   std::shared_ptr<const std::string> FileBytes;  // or its bytes, for a small file held in memory
-  std::shared_ptr<const OpenFile> SharedFile;    // or the cache's descriptor (SendFile is its fd)
+  std::shared_ptr<const OpenFile> SharedFile;    // or a descriptor (SendFile is its fd)
   bool FileOpen;
   bool FileInProgress;
   int64_t BytesSent;
@@ -127,7 +128,9 @@ class TServer {
   int32_t SockSend(int32_t slot, const void* buffer, int32_t length, int32_t flags = 0);
   bool FlushOutput(int32_t slot, bool more_follows = false);
   void ReleaseOutputFifo(int32_t slot);
-  bool OpenSendFile(int32_t slot, std::string_view name, bool start_now);
+  // False when no regular file could be opened; why then tells the
+  // failed call, or none when there is no regular file at the name.
+  bool OpenSendFile(int32_t slot, std::string_view name, bool start_now, OpenFailure* why = nullptr);
   bool SendNextBlock(int32_t slot);
   bool SendFileBlocks(int32_t slot);
   void CloseSendFile(int32_t slot, bool keep_state);

@@ -5,6 +5,7 @@
 
 #include "korridan_site.h"
 #include "platform/registry.h"
+#include "tests/support/open_files.h"
 
 namespace korridan_test {
 namespace {
@@ -101,6 +102,26 @@ TEST_F(Timers, AdvanceIsRefusedOnTheRealClock) {
   // The start made the realm list's key.
   setenv("HALVORINE_REGISTRY", (root_ + "/registry").c_str(), 1);
   EXPECT_TRUE(platform::RegistryKey::Open("\\Software\\Ortelune Software\\Halvorine\\Realms", false));
+}
+
+// A file served and then deleted: its space comes back within a minute
+// however quiet the server stays, through the minute timer.
+TEST_F(Timers, ADeletedServedFileIsLetGoByTheMinuteTimer) {
+  clock_ = "2026-03-02 12:00:00";
+  const std::string path = home_ + "big.txt";
+  WriteFile(path, std::string(200000, 'x'));
+  Start();
+  ASSERT_GE(WaitRunning(), 0) << Stderr();
+  ASSERT_EQ(Status(Get("/big.txt")), "HTTP/1.0 200 OK");
+  ASSERT_EQ(::unlink(path.c_str()), 0);
+  EXPECT_TRUE(testsupport::HoldsFile(pid_, path)) << "kept open for the next request";
+  // Past the idle limit of a kept descriptor (real time), then the tick.
+  std::this_thread::sleep_for(std::chrono::milliseconds(5500));
+  EXPECT_TRUE(testsupport::HoldsFile(pid_, path)) << "nothing but the timer lets it go";
+  ASSERT_GE(Advance(60), 0);
+  EXPECT_FALSE(testsupport::HoldsFile(pid_, path));
+  Signal(SIGTERM);
+  EXPECT_EQ(WaitExit(), 0);
 }
 
 }  // namespace
