@@ -54,6 +54,7 @@ void KeepBytes(const std::string& path, const struct stat& st, const std::shared
   }
   cached_bytes += bytes->size();
   byte_entries.emplace(path, BytesEntry{st, bytes});
+  open_entries.erase(path);
 }
 
 void KeepOpen(const std::string& path, const struct stat& st, const std::shared_ptr<const OpenFile>& file,
@@ -84,7 +85,10 @@ ServedFile OpenServedFile(const std::string& path, bool keep) {
       out.size = static_cast<off_t>(out.bytes->size());
       return out;
     }
-    if (auto it = open_entries.find(path); it != open_entries.end() && platform::SameFileIdentity(it->second.st, st)) {
+    // A small file kept open while it was fresh goes to memory once still.
+    const bool to_memory = st.st_size <= kCachedFileMax && Settled(st);
+    if (auto it = open_entries.find(path);
+        !to_memory && it != open_entries.end() && platform::SameFileIdentity(it->second.st, st)) {
       it->second.used = now;
       out.file = it->second.file;
       out.size = st.st_size;
@@ -114,7 +118,7 @@ ServedFile OpenServedFile(const std::string& path, bool keep) {
       if (n == 0) break;
       got += static_cast<size_t>(n);
     }
-    // Cut since its look: what was read is what is sent, and not kept.
+    // Cut while it was read: what was read is sent, and not kept.
     const bool whole = got == data.size();
     data.resize(got);
     out.bytes = std::make_shared<const std::string>(std::move(data));
