@@ -4,7 +4,6 @@
 // must describe what the open found, and the body must be that file.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,7 +14,6 @@
 #include <memory>
 #include <vector>
 
-#include "foundation/serverconfig.h"
 #include "interface/tandrel.h"
 #include "platform/msgloop.h"
 #include "server/fileresolve.h"
@@ -123,30 +121,23 @@ TEST_P(AnswerFileTest, TheHeaderDescribesWhatTheOpenFound) {
     rp.Status = 200;
     rp.FileName = path;
     engine_->Requests[1].Method = rmGet;
-    switch (c.change) {
-      case Change::kNone: break;
-      case Change::kRenamedOver:
-        Write(root_ + "/fresh.tmp", c.new_size, 'b');
-        ASSERT_EQ(std::rename((root_ + "/fresh.tmp").c_str(), path.c_str()), 0);
-        break;
-      case Change::kDeleted: ASSERT_EQ(::unlink(path.c_str()), 0); break;
-      case Change::kDirectory:
-        ASSERT_EQ(::unlink(path.c_str()), 0);
-        ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
-        break;
-      case Change::kFifo:
-        ASSERT_EQ(::unlink(path.c_str()), 0);
-        ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
-        break;
-      case Change::kNoDescriptors: break;
+    if (c.change == Change::kRenamedOver) {
+      Write(root_ + "/fresh.tmp", c.new_size, 'b');
+      ASSERT_EQ(std::rename((root_ + "/fresh.tmp").c_str(), path.c_str()), 0);
+    } else if (c.change != Change::kNone && c.change != Change::kNoDescriptors) {
+      ASSERT_EQ(::unlink(path.c_str()), 0);
+      const int made = c.change == Change::kDirectory ? ::mkdir(path.c_str(), 0755)
+                       : c.change == Change::kFifo    ? ::mkfifo(path.c_str(), 0644)
+                                                      : 0;
+      ASSERT_EQ(made, 0);
     }
+    std::unique_ptr<DescriptorsTaken> taken;
     if (c.change == Change::kNoDescriptors) {
-      DescriptorsTaken taken;
-      exhausted = taken.Exhausted();
-      engine_->OpenAnswerFile(1);
-    } else {
-      engine_->OpenAnswerFile(1);
+      taken = std::make_unique<DescriptorsTaken>();
+      exhausted = taken->Exhausted();
     }
+    engine_->OpenAnswerFile(1);
+    taken.reset();
     WriteResponseHeader(rp, 1, *engine_);
   });
   ASSERT_TRUE(exhausted);
