@@ -372,7 +372,7 @@ void TMain::SaveConfProperties() {
   }
 #ifdef HALV_LIBMANAGER
   SetFieldText(Directory->Description, ConfDesc->Text());
-  std::string path = ui::UpperCase(PathToFiles->Text());
+  std::string path = PathToFiles->Text();  // file names are case-sensitive
   if (path.size() > 45) path.resize(45);
   if ((path.empty() || path.back() != '/') && path.size() < 45) path += '/';
   SetFieldText(Directory->Path, path);
