@@ -120,6 +120,53 @@ TEST_F(ManagerWindow, APathKeepsItsCaseWithOneTrailingSlashInItsFortyFiveCharact
   automation::Choose(*main->ConfList, 0);
   EXPECT_EQ(main->PathToFiles->Text(), "/srv/Bbs/Manuals/");  // shown back as stored
 }
+#else
+// Either number field holding no number: one message quoting the text, nothing
+// stored, and the list and the action stay on the entry whose page is shown,
+// so a corrected edit goes to that entry.
+TEST_F(ManagerWindow, ANumberFieldWithoutANumberStopsTheSaveOnTheEntryShown) {
+  struct {
+    ui::Edit* TMain::*field;
+    size_t offset;
+    int fixed;
+  } cases[] = {{&TMain::MaxMsgs, 73, 12}, {&TMain::MaxLength, 77, 34}};
+  for (const auto& c : cases) {
+    Start();
+    ui::Edit& field = *(main->*c.field);
+    const std::string message = "'abc' is not a valid integer value";
+    auto before = ReadBytes(ListFile());
+    automation::ReplaceText(*main->ConfDesc, "Changed");
+    automation::ReplaceText(field, "abc");
+    for (int step = 0; step < 3; ++step) {
+      size_t shown = boxes.Shown().size();
+      if (step == 0) automation::Choose(*main->ConfList, 1);
+      if (step == 1) {
+        automation::Choose(*main->Notebook, 1);
+        automation::Choose(*main->ActionGroup, 1);
+        automation::Choose(*main->Notebook, 0);
+      }
+      if (step == 2) automation::ChooseMenu(*main->SaveAll);
+      ASSERT_EQ(boxes.Shown().size(), shown + 1) << field.Name() << " step " << step;
+      EXPECT_EQ(boxes.Shown().back().text, message) << field.Name();
+      EXPECT_EQ(ReadBytes(ListFile()), before) << field.Name();  // nothing stored
+      EXPECT_EQ(main->ConfList->ItemIndex(), 0) << field.Name() << " step " << step;
+      EXPECT_EQ(main->ConfName->Text(), "GENERAL");
+      EXPECT_EQ(main->ActionGroup->ItemIndex(), 0) << field.Name() << " step " << step;
+      EXPECT_EQ(main->Action, "READ");
+      EXPECT_EQ(field.Text(), "abc");  // kept, to be put right
+      EXPECT_TRUE(main->PropertiesChanged);
+    }
+    size_t shown = boxes.Shown().size();
+    automation::ReplaceText(field, std::to_string(c.fixed));
+    automation::Choose(*main->ConfList, 1);
+    EXPECT_EQ(boxes.Shown().size(), shown);
+    EXPECT_EQ(main->ConfName->Text(), "ANNOUNCE");
+    auto after = ReadBytes(ListFile());
+    EXPECT_EQ(after[160 + c.offset], c.fixed) << field.Name();  // into the entry it was made on
+    EXPECT_EQ(FieldText(after.data() + 160 + 6, 41), "Changed");
+    app.reset();
+  }
+}
 #endif
 
 TEST_F(ManagerWindow, NamingModesSortTheListAndAFillFromTheBbsRestoresItsOrder) {
