@@ -36,12 +36,6 @@ std::vector<std::pair<std::string, std::string>> GridPairs(const ui::StringGrid&
 
 }  // namespace
 
-int32_t StrToInt(const std::string& text) {
-  int32_t value = 0;
-  if (!ui::ReadInt32(text, value)) throw std::runtime_error("'" + text + "' is not a valid integer value");
-  return value;
-}
-
 // ---------------------------------------------------------------------------
 
 void TEntryList::Add(const std::string& text) {
@@ -276,9 +270,9 @@ void TSettingsForm::FormHide(ui::Component&) {
   }
   using settings::kDirectories, settings::kNetwork, settings::kLog;
   ConfigIni->WriteString(kNetwork, settings::kAddress, AddressEdit->Text());
-  ConfigIni->WriteInteger(kNetwork, settings::kPort, StrToInt(PortEdit->Text()));
-  ConfigIni->WriteInteger(kNetwork, settings::kMaxSockets, StrToInt(SocketsEdit->Text()));
-  ConfigIni->WriteInteger(kNetwork, settings::kBacklog, StrToInt(BacklogEdit->Text()));
+  ConfigIni->WriteInteger(kNetwork, settings::kPort, ui::StrToInt(PortEdit->Text()));
+  ConfigIni->WriteInteger(kNetwork, settings::kMaxSockets, ui::StrToInt(SocketsEdit->Text()));
+  ConfigIni->WriteInteger(kNetwork, settings::kBacklog, ui::StrToInt(BacklogEdit->Text()));
   ConfigIni->WriteBool(kNetwork, settings::kIgnoreClose, IgnoreClose->Checked());
 
   ConfigIni->WriteString(kDirectories, settings::kHomeDir, HomeDir->Text());

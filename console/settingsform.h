@@ -127,7 +127,3 @@ class TSettingsForm : public platform::ui::Form {
 };
 
 extern TSettingsForm* SettingsForm;
-
-// A whole decimal number of 32 bits (blanks before it allowed); anything
-// else throws "'<text>' is not a valid integer value".
-int32_t StrToInt(const std::string& text);

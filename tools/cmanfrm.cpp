@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <stdexcept>
 
 #include "foundation/securitystore.h"
 #include "foundation/serverconfig.h"
@@ -16,21 +15,6 @@
 namespace ui = platform::ui;
 
 TMain* Main = nullptr;
-
-namespace {
-
-#ifndef HALV_LIBMANAGER
-// The class library's integer conversion as the managers' window reports it:
-// blanks after the number are read too, and the message doubles the quotes
-// around the text (the settings dialog's StrToInt shows single ones).
-int32_t StrToInt(const std::string& text) {
-  int32_t value = 0;
-  if (!ui::ReadInt32(text, value, true)) throw std::runtime_error("''" + text + "'' is not a valid integer value");
-  return value;
-}
-#endif
-
-}  // namespace
 
 TMain::TMain(ui::Component* owner) : ui::Form(owner, "Main") {
   SetCaption("Conference Manager");
@@ -311,7 +295,14 @@ void TMain::SaveAdminAccess() {
 }
 
 void TMain::ConfListClick(ui::Component*) {
-  SaveAllClick(nullptr);
+  try {
+    SaveAllClick(nullptr);
+  } catch (...) {
+    // What could not be saved belongs to the entry and action shown: the
+    // list and the action group go back to them before the error shows.
+    SelectShownEntry();
+    throw;
+  }
   TConfItem* item = SelectedItem();
   if (!item) return;
   Resource = item->Name.str();
@@ -330,6 +321,20 @@ void TMain::ConfListClick(ui::Component*) {
   }
   LoadConfProperties();
   LoadConfAccess();
+}
+
+void TMain::SelectShownEntry() {
+  static const char* const kActions[] = {"READ", "WRITE", "MODERATE"};
+  int action = -1;
+  for (int i = 0; i < 3; ++i)
+    if (Action == kActions[i] && i < static_cast<int>(ActionGroup->Items().size())) action = i;
+  // Setting the group clicks it; that click would load the action.
+  ui::NotifyEvent on_click = std::move(ActionGroup->OnClick);
+  ActionGroup->OnClick = nullptr;
+  ActionGroup->SetItemIndex(action);
+  ActionGroup->OnClick = std::move(on_click);
+  int index = FindConfByName(Resource, 1);
+  if (index >= 0) ConfList->SetItemIndex(index);
 }
 
 void TMain::LoadConfProperties() {
@@ -372,19 +377,19 @@ void TMain::SaveConfProperties() {
   }
 #ifdef HALV_LIBMANAGER
   SetFieldText(Directory->Description, ConfDesc->Text());
-  std::string path = ui::UpperCase(PathToFiles->Text());
+  std::string path = PathToFiles->Text();  // file names are case-sensitive
   if (path.size() > 45) path.resize(45);
   if ((path.empty() || path.back() != '/') && path.size() < 45) path += '/';
   SetFieldText(Directory->Path, path);
   Directory->CdRom = CopyBox->Checked() ? 1 : 0;
 #else
+  // A field without a number stops the save before anything is written;
+  // the fields keep their texts to be put right.
+  int32_t max_messages = ui::StrToInt(MaxMsgs->Text(), true);
+  int32_t max_length = ui::StrToInt(MaxLength->Text(), true);
   SetFieldText(Subboard->Description, ConfDesc->Text());
-  int32_t max_messages;
-  if (ui::ReadInt32(MaxMsgs->Text(), max_messages, true))
-    Subboard->MaxMessages = max_messages;
-  else
-    MaxMsgs->SetText("0");
-  Subboard->MaxLength = static_cast<int16_t>(static_cast<uint16_t>(StrToInt(MaxLength->Text()) & 0xFFFF));
+  Subboard->MaxMessages = max_messages;
+  Subboard->MaxLength = static_cast<int16_t>(static_cast<uint16_t>(max_length & 0xFFFF));
   Subboard->AllowAnonymous = AllowAnon->Checked() ? 1 : 0;
   Subboard->AutoPurge = AutoPurge->Checked() ? 1 : 0;
   Subboard->Compression = Compress->Checked() ? 1 : 0;

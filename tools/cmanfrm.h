@@ -167,6 +167,8 @@ class TMain : public platform::ui::Form {
  private:
   // The selected item's entry, or nullptr.
   TConfItem* SelectedItem() const;
+  // The list and the action group back on the entry and action shown.
+  void SelectShownEntry();
   bool RecordOpen() const { return Subboard || Directory; }
   // Rules are read and written only while the security store is open.
   static bool StoreOpen();

@@ -24,8 +24,7 @@ TNewConfFrm::TNewConfFrm(ui::Component* owner) : ui::Form(owner, "NewConfFrm") {
   Label2->SetBounds(8, 44, 40, 16);
   Label2->SetCaption("Path");
   NewConfPath = new ui::Edit(this, this, "NewConfPath");
-  NewConfPath->SetBounds(56, 40, 225, 24);
-  NewConfPath->SetCharCase(ui::CharCase::Upper);
+  NewConfPath->SetBounds(56, 40, 225, 24);  // a path keeps its case
   ConfigFileBrowse = new ui::SpeedButton(this, this, "ConfigFileBrowse");
   ConfigFileBrowse->SetBounds(284, 40, 23, 24);
   ConfigFileBrowse->SetCaption("...");

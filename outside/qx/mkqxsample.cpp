@@ -86,9 +86,9 @@ int main(int argc, char** argv) {
     const char* description;
     const char* path;
     uint8_t cdrom;
-  } dirs[] = {{"UPLOADS", "New uploads", "/SRV/BBS/UPLOADS/", 0},
-              {"DOCS", "Documents and manuals", "/SRV/BBS/DOCS/", 0},
-              {"GAMES", "Games on the CD-ROM", "/MNT/CDROM/GAMES/", 1}};
+  } dirs[] = {{"UPLOADS", "New uploads", "/srv/bbs/uploads/", 0},
+              {"DOCS", "Documents and manuals", "/srv/bbs/docs/", 0},
+              {"GAMES", "Games on the CD-ROM", "/mnt/cdrom/games/", 1}};
   for (const Dir& d : dirs) {
     TBbsDirectoryHeader h;
     Pattern(&h, sizeof h, ++seed);

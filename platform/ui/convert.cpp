@@ -1,5 +1,7 @@
 #include "platform/ui/convert.h"
 
+#include <stdexcept>
+
 namespace platform::ui {
 
 bool ReadInt32(std::string_view text, int32_t& value, bool trailing_blanks) {
@@ -19,6 +21,12 @@ bool ReadInt32(std::string_view text, int32_t& value, bool trailing_blanks) {
   if (v > INT32_MAX) return false;
   value = static_cast<int32_t>(v);
   return true;
+}
+
+int32_t StrToInt(const std::string& text, bool trailing_blanks) {
+  int32_t value = 0;
+  if (!ReadInt32(text, value, trailing_blanks)) throw std::runtime_error("'" + text + "' is not a valid integer value");
+  return value;
 }
 
 }  // namespace platform::ui

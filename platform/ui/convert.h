@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "platform/export.h"
@@ -10,7 +11,11 @@ namespace platform::ui {
 
 // Blanks, an optional sign and decimal digits whose value fits in 32 bits;
 // blanks after the digits only when trailing_blanks. False for anything
-// else, value then unchanged. The callers raise their own error texts.
+// else, value then unchanged.
 HALV_EXPORT bool ReadInt32(std::string_view text, int32_t& value, bool trailing_blanks = false);
+
+// The number ReadInt32 reads, or std::runtime_error
+// "'<text>' is not a valid integer value".
+HALV_EXPORT int32_t StrToInt(const std::string& text, bool trailing_blanks = false);
 
 }  // namespace platform::ui

@@ -412,6 +412,8 @@ void HeadlessConsole::Show(Control& control) {
     Print("@ label " + name + " " + label->Caption());
   } else if (auto* combo = dynamic_cast<ComboBox*>(&control)) {
     Print("@ combo " + name + " " + combo->Text());
+  } else if (auto* edit = dynamic_cast<Edit*>(&control)) {
+    Print("@ edit " + name + " " + edit->Text());
   } else if (auto* box = dynamic_cast<PaintBox*>(&control)) {
     for (const DrawCall& call : box->GetCanvas().Calls()) Print("@ draw " + name + " " + DrawText(call));
   }

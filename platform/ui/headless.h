@@ -71,6 +71,7 @@
 //                           with something beyond their number)
 //   @ label <form>.<label> <caption>
 //   @ combo <form>.<box> <chosen item>
+//   @ edit <form>.<edit> <text>
 //   @ draw <form>.<box> <call>
 //                           one drawing call of a paint box, in the
 //                           control's pixels: "FillRect l,t r,b #RRGGBB",

@@ -104,9 +104,12 @@ class ManagerProgram : public ::testing::Test {
 TEST_F(ManagerProgram, AnAdministratorEditsAnEntryAndNothingElseChanges) {
   auto before = ReadBytes(ListFile());
   std::string commands = "choose Main.ConfList 1\ntype Main.ConfDesc Changed by the administrator\n";
-  commands += kLib ? "type Main.PathToFiles /srv/bbs/docs\nclick Main.CopyBox\n"
+  commands += kLib ? "type Main.PathToFiles /srv/bbs/Manuals\nclick Main.CopyBox\n"
                    : "type Main.MaxMsgs 250\nclick Main.AllowAnon\n";
-  commands += "choose Main.ConfList 0\nmenu ShortNames\nmenu Exit1\n";
+  // Short names put the changed entry first; its field is read back from the BBS.
+  commands += "choose Main.ConfList 0\nmenu ShortNames\n";
+  commands += kLib ? "show Main.PathToFiles\n" : "show Main.MaxMsgs\n";
+  commands += "menu Exit1\n";
   Outcome o = Run(commands);
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_EQ(o.err, "");
@@ -114,6 +117,9 @@ TEST_F(ManagerProgram, AnAdministratorEditsAnEntryAndNothingElseChanges) {
             std::string::npos)
       << o.out;
   EXPECT_EQ(o.out.find(kLib ? "&Conference" : "&Library"), std::string::npos);
+  EXPECT_NE(o.out.find(kLib ? "@ edit Main.PathToFiles /srv/bbs/Manuals/\n" : "@ edit Main.MaxMsgs 250\n"),
+            std::string::npos)
+      << o.out;
   auto after = ReadBytes(ListFile());
   EXPECT_EQ(cmantest::ForeignChanges(before, after, kLib), std::vector<size_t>{});
 
@@ -121,7 +127,7 @@ TEST_F(ManagerProgram, AnAdministratorEditsAnEntryAndNothingElseChanges) {
   const uint8_t* record = after.data() + entry + 160;
   EXPECT_EQ(FieldText(record + (kLib ? 17 : 6), 41), "Changed by the administrator");
   if (kLib) {
-    EXPECT_EQ(FieldText(record + 85, 46), "/SRV/BBS/DOCS/");
+    EXPECT_EQ(FieldText(record + 85, 46), "/srv/bbs/Manuals/");
     EXPECT_EQ(record[147], 1);
   } else {
     EXPECT_EQ(record[73] | record[74] << 8, 250);

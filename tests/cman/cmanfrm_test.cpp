@@ -54,7 +54,7 @@ TEST_F(ManagerWindow, ShowsTheBbsListAndLoadsTheFirstEntry) {
   EXPECT_EQ(main->ConfName->Text(), kLib ? "UPLOADS" : "GENERAL");
   automation::Choose(*main->ConfList, 2);
   if (kLib) {
-    EXPECT_EQ(main->PathToFiles->Text(), "/MNT/CDROM/GAMES/");
+    EXPECT_EQ(main->PathToFiles->Text(), "/mnt/cdrom/games/");
     EXPECT_TRUE(main->CopyBox->Checked());
   } else {
     EXPECT_EQ(main->MaxMsgs->Text(), "5000");
@@ -71,7 +71,7 @@ TEST_F(ManagerWindow, EditsAreStoredWhenAnotherEntryIsChosenAndTouchNothingElse)
   auto before = ReadBytes(ListFile());
   automation::ReplaceText(*main->ConfDesc, "A description longer than the forty characters of its field");
   if (kLib) {
-    automation::ReplaceText(*main->PathToFiles, "/srv/new");
+    automation::ReplaceText(*main->PathToFiles, "/srv/New");
     automation::Click(*main->CopyBox);
   } else {
     automation::ReplaceText(*main->MaxMsgs, "-7");
@@ -89,7 +89,7 @@ TEST_F(ManagerWindow, EditsAreStoredWhenAnotherEntryIsChosenAndTouchNothingElse)
   automation::Choose(*main->ConfList, 0);
   EXPECT_EQ(main->ConfDesc->Text(), "A description longer than the forty char");
   if (kLib) {
-    EXPECT_EQ(main->PathToFiles->Text(), "/SRV/NEW/");
+    EXPECT_EQ(main->PathToFiles->Text(), "/srv/New/");  // its case kept
     EXPECT_TRUE(main->CopyBox->Checked());
   } else {
     EXPECT_EQ(main->MaxMsgs->Text(), "-7");
@@ -99,33 +99,75 @@ TEST_F(ManagerWindow, EditsAreStoredWhenAnotherEntryIsChosenAndTouchNothingElse)
   }
 }
 
-TEST_F(ManagerWindow, FieldConversionsOfTheBuild) {
+#ifdef HALV_LIBMANAGER
+TEST_F(ManagerWindow, APathKeepsItsCaseWithOneTrailingSlashInItsFortyFiveCharacters) {
   Start();
-  if (kLib) {
-    struct {
-      std::string typed, stored;
-    } cases[] = {{"", "/"}, {"/a/b/", "/A/B/"}, {std::string(45, 'x'), std::string(45, 'X')},
-                 {std::string(50, 'y'), std::string(45, 'Y')}, {std::string(44, 'z'), std::string(44, 'Z') + "/"}};
-    for (const auto& c : cases) {
-      automation::ReplaceText(*main->PathToFiles, c.typed);
-      automation::ChooseMenu(*main->SaveAll);
-      EXPECT_EQ(FieldText(main->Directory->Path), c.stored) << c.typed;
-    }
-  } else {
-    automation::ReplaceText(*main->MaxMsgs, "lots");
+  struct {
+    std::string typed, stored;
+  } cases[] = {{"", "/"},
+               {"/a/B/", "/a/B/"},
+               {"/srv/Bbs/Docs", "/srv/Bbs/Docs/"},
+               {std::string(45, 'x'), std::string(45, 'x')},
+               {"/" + std::string(49, 'Y'), "/" + std::string(44, 'Y')},
+               {std::string(44, 'z'), std::string(44, 'z') + "/"},
+               {"/srv/Bbs/Manuals", "/srv/Bbs/Manuals/"}};
+  for (const auto& c : cases) {
+    automation::ReplaceText(*main->PathToFiles, c.typed);
     automation::ChooseMenu(*main->SaveAll);
-    EXPECT_EQ(main->MaxMsgs->Text(), "0");
-    EXPECT_EQ(int32_t{main->Subboard->MaxMessages}, 1000);  // the old value stays
-    EXPECT_FALSE(main->PropertiesChanged);
+    EXPECT_EQ(FieldText(main->Directory->Path), c.stored) << c.typed;
+  }
+  automation::Choose(*main->ConfList, 1);
+  automation::Choose(*main->ConfList, 0);
+  EXPECT_EQ(main->PathToFiles->Text(), "/srv/Bbs/Manuals/");  // shown back as stored
+}
+#else
+// Either number field holding no number: one message quoting the text, nothing
+// stored, and the list and the action stay on the entry whose page is shown,
+// so a corrected edit goes to that entry.
+TEST_F(ManagerWindow, ANumberFieldWithoutANumberStopsTheSaveOnTheEntryShown) {
+  struct {
+    ui::Edit* TMain::*field;
+    size_t offset;
+    int fixed;
+  } cases[] = {{&TMain::MaxMsgs, 73, 12}, {&TMain::MaxLength, 77, 34}};
+  for (const auto& c : cases) {
+    Start();
+    ui::Edit& field = *(main->*c.field);
+    const std::string message = "'abc' is not a valid integer value";
     auto before = ReadBytes(ListFile());
     automation::ReplaceText(*main->ConfDesc, "Changed");
-    automation::ReplaceText(*main->MaxLength, "long");
+    automation::ReplaceText(field, "abc");
+    for (int step = 0; step < 3; ++step) {
+      size_t shown = boxes.Shown().size();
+      if (step == 0) automation::Choose(*main->ConfList, 1);
+      if (step == 1) {
+        automation::Choose(*main->Notebook, 1);
+        automation::Choose(*main->ActionGroup, 1);
+        automation::Choose(*main->Notebook, 0);
+      }
+      if (step == 2) automation::ChooseMenu(*main->SaveAll);
+      ASSERT_EQ(boxes.Shown().size(), shown + 1) << field.Name() << " step " << step;
+      EXPECT_EQ(boxes.Shown().back().text, message) << field.Name();
+      EXPECT_EQ(ReadBytes(ListFile()), before) << field.Name();  // nothing stored
+      EXPECT_EQ(main->ConfList->ItemIndex(), 0) << field.Name() << " step " << step;
+      EXPECT_EQ(main->ConfName->Text(), "GENERAL");
+      EXPECT_EQ(main->ActionGroup->ItemIndex(), 0) << field.Name() << " step " << step;
+      EXPECT_EQ(main->Action, "READ");
+      EXPECT_EQ(field.Text(), "abc");  // kept, to be put right
+      EXPECT_TRUE(main->PropertiesChanged);
+    }
+    size_t shown = boxes.Shown().size();
+    automation::ReplaceText(field, std::to_string(c.fixed));
     automation::Choose(*main->ConfList, 1);
-    EXPECT_EQ(Boxes(), std::vector<std::string>{"''long'' is not a valid integer value"});
-    EXPECT_TRUE(main->PropertiesChanged);
-    EXPECT_EQ(ReadBytes(ListFile()), before);  // nothing was stored
+    EXPECT_EQ(boxes.Shown().size(), shown);
+    EXPECT_EQ(main->ConfName->Text(), "ANNOUNCE");
+    auto after = ReadBytes(ListFile());
+    EXPECT_EQ(after[160 + c.offset], c.fixed) << field.Name();  // into the entry it was made on
+    EXPECT_EQ(FieldText(after.data() + 160 + 6, 41), "Changed");
+    app.reset();
   }
 }
+#endif
 
 TEST_F(ManagerWindow, NamingModesSortTheListAndAFillFromTheBbsRestoresItsOrder) {
   Start();
@@ -294,9 +336,9 @@ TEST_F(ManagerWindow, NewEntriesGetTheBuildsDefaultsAndDuplicatesAreRefused) {
       EXPECT_EQ(NewConfFrm->NewConfPath->Text(), kLib ? "" : "/srv/conf/");
     }
     // An empty name, then an existing short name in another case, then a new one.
-    const char* names[] = {"", kLib ? "docs" : "announce", "FRESH"};
+    const char* names[] = {"", kLib ? "docs" : "announce", "Fresh"};
     ui::PostReplaceText(*NewConfFrm->NewConfName, names[shows - 1]);
-    if (shows == 3) ui::PostReplaceText(*NewConfFrm->NewConfPath, "/srv/fresh/");
+    if (shows == 3) ui::PostReplaceText(*NewConfFrm->NewConfPath, "/srv/Fresh/");
     ui::PostClick(*NewConfFrm->OKButton);
   });
   automation::ChooseMenu(*main->NewConf);
@@ -304,13 +346,15 @@ TEST_F(ManagerWindow, NewEntriesGetTheBuildsDefaultsAndDuplicatesAreRefused) {
   EXPECT_EQ(NewConfFrm->Caption(), kLib ? "New File Library" : "New Conference");
   EXPECT_EQ(main->ConfList->Count(), 4);
   EXPECT_EQ(main->ConfList->ItemIndex(), 0);
+  EXPECT_EQ(main->FindConfByName("FRESH", 1), 3);
+  EXPECT_EQ(main->ConfList->ObjectAs<TConfItem>(3)->Name.str(), "FRESH");  // a name is upper case
   auto bytes = ReadBytes(ListFile());
   const size_t entry = kLib ? bbstest::kDirectoryEntry : bbstest::kSubboardEntry;
   ASSERT_EQ(bytes.size(), 4 * entry);
   const unsigned char* record = bytes.data() + 3 * entry + 160;
   std::vector<unsigned char> expected(entry - 160, 0);
   if (kLib) {
-    std::string path = "/SRV/FRESH/";  // as typed, upper case, nothing added
+    std::string path = "/srv/Fresh/";  // as typed, nothing added
     expected[85] = static_cast<unsigned char>(path.size());
     std::copy(path.begin(), path.end(), expected.begin() + 86);
   } else {
