@@ -13,7 +13,7 @@ site_targets="korridan morvex halvlog ext_hello ext_postlog ext_later ext_redire
 # one ends the script with status 2, before anything is done; the usage line
 # shows site_synopsis.
 site_options() {
-  site_bin= site_mode=--headless site_fresh= site_window= site_commands=
+  site_bin='' site_mode=--headless site_fresh='' site_window='' site_commands=''
   for arg in "$@"; do
     case "$arg" in
       --window) site_window=1 ;;
