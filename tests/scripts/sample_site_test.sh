@@ -70,6 +70,27 @@ sql() {  # one value from a table of the site
   sqlite3 "$site/Data/$1.db" "$2"
 }
 
+# Refused before anything is made or started: a port that is no number from
+# 1 to 65535 (one row is empty), and commands with the window, where korridan
+# reads none.
+while IFS='|' read -r value args expected; do
+  env SITE_PORT="$value" SITE_DIR="$work/refused" timeout 20 "$top/scripts/sample-site" "$bin" $args \
+    >"$work/refused.out" 2>"$work/refused.err"
+  code=$?
+  case "$code" in 1 | 2) ;; *) fail "SITE_PORT='$value' $args: status $code" ;; esac
+  grep -qF -- "${expected:-SITE_PORT='$value' is no port}" "$work/refused.err" ||
+    fail "SITE_PORT='$value' $args: said no word of it"
+  [ -e "$work/refused" ] && fail "SITE_PORT='$value' $args: the site was made"
+done <<'EOF'
+8O81
+0
+65536
+-1
+
+80a
+8081|--window --commands|usage:
+EOF
+
 port1=$("$loadclient" --free-port)
 port2=$("$loadclient" --free-port)
 [ "$port1" != "$port2" ] || port2=$("$loadclient" --free-port)
@@ -130,9 +151,21 @@ grep -q "edited page" "$work/body" || fail "a restart wrote over the index page"
 [ "$(wc -l <"$site/Logs/ACCESS.LOG")" -gt "$log_lines" ] || fail "a restart lost the access log"
 stop
 
-# A restart without a port keeps the site's.
-start ""
+# A restart without a port keeps the site's; --window without a display
+# says that it runs headless.
+start "" --window
 stop
+grep -q "no display.*running headless" "$work/start3.err" || fail "--window without a display said no word of it"
+
+# --commands gives the console the operator's commands from standard input.
+env SITE_DIR="$site" timeout 30 "$top/scripts/sample-site" "$bin" --commands >"$work/commands.out" 2>"$work/commands.err" <<'EOF'
+select App.TabSet 1
+show App.ConnectionList
+menu ExitMenu
+EOF
+code=$?
+[ "$code" -eq 0 ] || fail "--commands ended with status $code"
+grep -q "^@ row App.ConnectionList 0 .*| From | Command" "$work/commands.out" || fail "--commands showed no connection list"
 
 # --fresh makes the sample site afresh.
 port=$port1
