@@ -272,6 +272,38 @@ class PaintWidget : public QWidget {
   uint64_t id_;
 };
 
+// A list box or directory tree whose moving keys and Space, plain or with
+// Ctrl, go to the model as keys: the model moves its selection and the
+// mirror shows it. Shift and Alt forms are left alone (no range selection);
+// other keys are Qt's.
+class KeyList : public QListWidget {
+ public:
+  explicit KeyList(uint64_t id) : id_(id) {}
+
+ protected:
+  void keyPressEvent(QKeyEvent* e) override {
+    int key = 0;
+    switch (e->key()) {
+      case Qt::Key_Up: key = kKeyUp; break;
+      case Qt::Key_Down: key = kKeyDown; break;
+      case Qt::Key_Left: key = kKeyLeft; break;
+      case Qt::Key_Right: key = kKeyRight; break;
+      case Qt::Key_Home: key = kKeyHome; break;
+      case Qt::Key_End: key = kKeyEnd; break;
+      case Qt::Key_PageUp: key = kKeyPageUp; break;
+      case Qt::Key_PageDown: key = kKeyPageDown; break;
+      case Qt::Key_Space: key = kKeySpace; break;
+      default: QListWidget::keyPressEvent(e); return;
+    }
+    Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
+    if (mods & ~Qt::ControlModifier) return;
+    if (auto* c = Model<Control>(id_)) PostKey(*c, mods ? key | kKeyCtrl : key);
+  }
+
+ private:
+  uint64_t id_;
+};
+
 // ---------------------------------------------------------------------------
 
 enum class Kind {
@@ -605,7 +637,7 @@ class Renderer {
         break;
       }
       case Kind::ListBox: {
-        auto* l = new QListWidget;
+        auto* l = new KeyList(id);
         l->setSelectionMode(QAbstractItemView::NoSelection);
         QObject::connect(l, &QListWidget::itemPressed, [id, l](QListWidgetItem* item) {
           auto* list = Model<ListBox>(id);
@@ -687,7 +719,7 @@ class Renderer {
         w = new PaintWidget(id);
         break;
       case Kind::DirectoryTree: {
-        auto* l = new QListWidget;
+        auto* l = new KeyList(id);
         l->setSelectionMode(QAbstractItemView::SingleSelection);
         QObject::connect(l, &QListWidget::itemClicked, [id](QListWidgetItem* item) {
           if (auto* t = Model<DirectoryTree>(id)) PostChooseDirectory(*t, S(item->data(Qt::UserRole).toString()));
@@ -1120,6 +1152,8 @@ class Renderer {
       item->setBackground(on ? q->palette().highlight() : QBrush());
       item->setForeground(on ? q->palette().highlightedText() : QBrush());
     }
+    // The focus frame is on the model's current item.
+    if (q->currentRow() != l.ItemIndex()) q->setCurrentRow(l.ItemIndex());
     if (l.ItemIndex() >= 0) q->scrollToItem(q->item(l.ItemIndex()));
   }
 
@@ -1338,6 +1372,11 @@ class Renderer {
     std::string start = r.directory;
     if (!IsDirectory(start)) start = GetCurrentDir();
     FillDirectories(list, start);
+    // The name follows the highlighted directory, by mouse or keys, so OK
+    // and Enter answer the directory the user sees.
+    QObject::connect(list, &QListWidget::currentItemChanged, [name](QListWidgetItem* item) {
+      if (item) name->setText(item->data(Qt::UserRole).toString());
+    });
     QObject::connect(list, &QListWidget::itemClicked, [name](QListWidgetItem* item) {
       name->setText(item->data(Qt::UserRole).toString());
     });

@@ -438,9 +438,37 @@ void ListBox::UserInput(const Input& input) {
       ClickItem(index, false);
       DoDblClick();
       return;
+    case kUiKey:
+      if (!UserKey(index)) Control::UserInput(input);
+      return;
     default:
       Control::UserInput(input);
   }
+}
+
+// The platform's extended-selection keyboard: a moving key makes its item
+// the current one and, as a click on it would, the only one selected; with
+// Ctrl a multi-select list moves only its focus frame. Space chooses the
+// focused item alone, Ctrl+Space toggles it. A key that changes nothing
+// runs no handler.
+bool ListBox::UserKey(int key) {
+  bool ctrl = (key & kKeyCtrl) != 0;
+  key &= ~kKeyCtrl;
+  if (key == kKeySpace) {
+    if (multi_select_ && ValidIndex(item_index_, items_.size())) {
+      if (ctrl || SelCount() != 1 || !Selected(item_index_)) ClickItem(item_index_, ctrl);
+    }
+    return true;
+  }
+  if (ListKeyTarget(key, -1, 1, 1) < 0) return false;  // not a moving key
+  int target = ListKeyTarget(key, item_index_, Count(), ClientHeight() / std::max(1, item_height_));
+  if (target < 0) return true;
+  if (multi_select_ && ctrl) {
+    SetItemIndex(target);
+  } else if (target != item_index_ || (multi_select_ && (SelCount() != 1 || !Selected(target)))) {
+    ClickItem(target, false);
+  }
+  return true;
 }
 
 // ---------------------------------------------------------------------------

@@ -281,6 +281,8 @@ class HALV_EXPORT ListBox : public Control {
 
  private:
   void ClickItem(int index, bool toggle);
+  // True when the key was the list's own.
+  bool UserKey(int key);
   void Resort();
 
   std::vector<ListItem> items_;

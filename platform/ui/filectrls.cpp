@@ -122,6 +122,16 @@ void DirectoryTree::UserInput(const Input& input) {
     SetDirectory(input.text);
     return;
   }
+  // A moving key chooses the directory it reaches, as a click on it would.
+  int key = static_cast<int>(input.arg & ~kKeyCtrl);
+  if (input.message == kUiKey && ListKeyTarget(key, -1, 1, 1) == 0) {
+    std::vector<Node> nodes = VisibleNodes();
+    auto here = std::find_if(nodes.begin(), nodes.end(), [&](const Node& n) { return n.path == directory_; });
+    int at = here == nodes.end() ? -1 : static_cast<int>(here - nodes.begin());
+    int target = ListKeyTarget(key, at, static_cast<int>(nodes.size()), ClientHeight() / kItemHeight);
+    if (target >= 0 && target != at) SetDirectory(nodes[static_cast<size_t>(target)].path);
+    return;
+  }
   Control::UserInput(input);
 }
 

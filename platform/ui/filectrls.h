@@ -69,6 +69,7 @@ class HALV_EXPORT DirectoryTree : public Control {
   void UserInput(const Input& input) override;
 
  private:
+  static constexpr int kItemHeight = 16;  // a row, for Page Up and Page Down
   std::string directory_;
 };
 

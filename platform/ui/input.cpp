@@ -1,5 +1,6 @@
 #include "platform/ui/input.h"
 
+#include <algorithm>
 #include <mutex>
 #include <unordered_map>
 
@@ -76,6 +77,25 @@ void DispatchInput(uint32_t message, uint64_t target, intptr_t arg) {
     return;
   }
   component->HandleInput(input);
+}
+
+int ListKeyTarget(int key, int current, int count, int page) {
+  if (count <= 0) return -1;
+  int last = count - 1;
+  int step = std::max(1, page - 1);
+  int target;
+  switch (key) {
+    case kKeyUp:
+    case kKeyLeft: target = current - 1; break;
+    case kKeyDown:
+    case kKeyRight: target = current + 1; break;
+    case kKeyPageUp: target = current - step; break;
+    case kKeyPageDown: target = current + step; break;
+    case kKeyHome: return 0;
+    case kKeyEnd: return last;
+    default: return -1;
+  }
+  return current < 0 ? 0 : std::clamp(target, 0, last);
 }
 
 void PostClick(const Control& control) { PostInput(kUiClick, control); }

@@ -67,8 +67,23 @@ constexpr UINT kUiPaint = 0x03A1;            // a paint box's exposure
 constexpr int kKeyBack = 0x08;
 constexpr int kKeyReturn = 0x0D;
 constexpr int kKeyEscape = 0x1B;
+constexpr int kKeySpace = 0x20;
+constexpr int kKeyPageUp = 0x21;
+constexpr int kKeyPageDown = 0x22;
+constexpr int kKeyEnd = 0x23;
+constexpr int kKeyHome = 0x24;
+constexpr int kKeyLeft = 0x25;
 constexpr int kKeyUp = 0x26;
+constexpr int kKeyRight = 0x27;
 constexpr int kKeyDown = 0x28;
+// Added to a key code when Ctrl is held.
+constexpr int kKeyCtrl = 0x10000;
+
+// Where a moving key takes the current item of a list of `count` items
+// showing `page` rows: Up, Down, Home, End, Page Up and Page Down (Left and
+// Right as Up and Down); from no current item any of them goes to the first.
+// -1 when the list is empty or the key is not one of these.
+int ListKeyTarget(int key, int current, int count, int page);
 
 // Two 16-bit numbers in one lParam (a cell's column and row, a size).
 constexpr LPARAM PackPair(int low, int high) {
