@@ -23,6 +23,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/stdlines.h"
+
 namespace platform {
 namespace {
 
@@ -596,8 +598,7 @@ void ReportError(const std::string& text) {
       // A failing report falls back to standard error.
     }
   }
-  std::fprintf(stderr, "%s\n", text.c_str());
-  std::fflush(stderr);
+  WriteLine(stderr, text);
 }
 
 uint64_t ErrorReportCount() { return L().reports.load(); }

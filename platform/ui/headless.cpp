@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/stdlines.h"
 #include "platform/ui/application.h"
 #include "platform/ui/canvas.h"
 #include "platform/ui/controls.h"
@@ -239,7 +240,7 @@ bool ReadHeadlessOptions(int argc, char** argv, const char* program, bool& comma
     } else if (std::strcmp(argv[i], "--commands") == 0) {
       commands = true;
     } else {
-      std::fprintf(stderr, "usage: %s [--headless] [--commands]\n", program);
+      WriteLine(stderr, std::string("usage: ") + program + " [--headless] [--commands]");
       return false;
     }
   }
@@ -300,10 +301,7 @@ Form* HeadlessConsole::MainForm() const {
   return app ? app->MainForm() : nullptr;
 }
 
-void HeadlessConsole::Print(const std::string& line) {
-  std::fwrite(line.data(), 1, line.size(), out_);
-  std::fputc('\n', out_);
-}
+void HeadlessConsole::Print(const std::string& line) { WriteLine(out_, line); }
 
 void HeadlessConsole::ReadCommands(int fd) {
   fd_ = fd;
@@ -385,8 +383,7 @@ void HeadlessConsole::Fail(const ScriptLine& command, const std::string& why) {
   std::fflush(out_);
   std::string line = program_ + ": line " + std::to_string(command.line) + ": " + why;
   if (!command.text.empty()) line += ": " + command.text;
-  std::fprintf(stderr, "%s\n", line.c_str());
-  std::fflush(stderr);
+  WriteLine(stderr, line);
   if (OnScriptFailed)
     OnScriptFailed();
   else
