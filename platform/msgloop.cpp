@@ -688,6 +688,16 @@ void WatchFd(int fd, short events, std::function<void(short revents)> callback) 
   MarkChanged(l, fd, w);
 }
 
+bool CanWatchFd(int fd) {
+  int probe = ::epoll_create1(EPOLL_CLOEXEC);
+  if (probe < 0) return true;
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  const bool refused = ::epoll_ctl(probe, EPOLL_CTL_ADD, fd, &ev) != 0 && errno == EPERM;
+  ::close(probe);
+  return !refused;
+}
+
 void SetFdEvents(int fd, short events) {
   Loop& l = L();
   Watch* w = FindWatch(l, fd);

@@ -28,6 +28,8 @@ namespace {
 // A queued command, taken by the console's own window. Outside the range
 // that socket handlers hold back, so commands also run inside them.
 constexpr UINT WM_CONSOLE_COMMAND = WM_USER + 100;
+// The next block of an input the loop cannot wait for (a regular file).
+constexpr UINT WM_CONSOLE_READ = WM_USER + 101;
 
 bool Set(const char* name) {
   const char* v = std::getenv(name);
@@ -278,6 +280,11 @@ HeadlessConsole::HeadlessConsole(std::string program, std::FILE* out) : program_
   // Lines go out together when the loop next waits.
   flush_hook_ = AddBeforeWaitHook([this] { std::fflush(out_); });
   window_ = CreateWindowHandle([this](const MSG& msg) {
+    if (msg.message == WM_CONSOLE_READ) {
+      OnReadable();
+      if (fd_ >= 0) PostMessage(window_, WM_CONSOLE_READ, 0, 0);
+      return;
+    }
     if (msg.message != WM_CONSOLE_COMMAND) return;
     posted_ = false;
     RunNext();
@@ -305,7 +312,13 @@ void HeadlessConsole::Print(const std::string& line) { WriteLine(out_, line); }
 
 void HeadlessConsole::ReadCommands(int fd) {
   fd_ = fd;
-  WatchFd(fd, POLLIN, [this](short) { OnReadable(); });
+  if (CanWatchFd(fd)) {
+    WatchFd(fd, POLLIN, [this](short) { OnReadable(); });
+  } else {
+    // Always ready: read a block at a time from posted messages, so that
+    // the loop goes on between them.
+    PostMessage(window_, WM_CONSOLE_READ, 0, 0);
+  }
 }
 
 void HeadlessConsole::OnReadable() {
