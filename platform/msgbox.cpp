@@ -5,6 +5,8 @@
 #include <deque>
 #include <mutex>
 
+#include "platform/stdlines.h"
+
 namespace platform {
 namespace {
 
@@ -66,10 +68,8 @@ int HeadlessMessageBox(const MessageBoxRequest& request) {
   line += " -> ";
   line += ButtonName(answer);
   std::replace_if(line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
-  line += '\n';
   // One write, so that lines of several threads do not interleave.
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fflush(stderr);
+  WriteLine(stderr, line);
   return answer;
 }
 

@@ -23,6 +23,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/stdlines.h"
+
 namespace platform {
 namespace {
 
@@ -596,8 +598,7 @@ void ReportError(const std::string& text) {
       // A failing report falls back to standard error.
     }
   }
-  std::fprintf(stderr, "%s\n", text.c_str());
-  std::fflush(stderr);
+  WriteLine(stderr, text);
 }
 
 uint64_t ErrorReportCount() { return L().reports.load(); }
@@ -685,6 +686,16 @@ void WatchFd(int fd, short events, std::function<void(short revents)> callback) 
   w.forks = forks.load(std::memory_order_relaxed);
   w.callback = std::make_shared<std::function<void(short)>>(std::move(callback));
   MarkChanged(l, fd, w);
+}
+
+bool CanWatchFd(int fd) {
+  int probe = ::epoll_create1(EPOLL_CLOEXEC);
+  if (probe < 0) return true;
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  const bool refused = ::epoll_ctl(probe, EPOLL_CTL_ADD, fd, &ev) != 0 && errno == EPERM;
+  ::close(probe);
+  return !refused;
 }
 
 void SetFdEvents(int fd, short events) {

@@ -182,6 +182,10 @@ class Timer {
 // replaces its events and callback; events 0 pauses it (no error or hang-up
 // reports either). Unwatch an fd before closing it.
 void WatchFd(int fd, short events, std::function<void(short revents)> callback);
+// Whether the loop can wait for fd. A regular file (and a device such as
+// /dev/null) cannot be waited for: poll() would call it always ready, and
+// its reader reads it without waiting.
+bool CanWatchFd(int fd);
 void SetFdEvents(int fd, short events);
 void UnwatchFd(int fd);
 // UnwatchFd for a descriptor the caller closes next, before the loop runs

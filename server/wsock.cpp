@@ -294,10 +294,11 @@ int32_t TServer::AcceptConnection() {
     return 0;
   }
   if (slot == 0) {
-    // Every slot is taken. A slot reclaimed from a slow client goes to an
-    // address that holds at most half of them, so that one address that
-    // reconnects again and again cannot keep every slot.
-    if (SlotsHeldBy(peer.sin_addr.s_addr) * 2 <= MaxSockets) slot = ReclaimSlot();
+    // Every slot is taken. An address that holds more than half of them may
+    // only trade one of its own slow connections for the new one, so that
+    // reconnecting again and again takes no other address's slot.
+    const uint32_t from = peer.sin_addr.s_addr;
+    slot = SlotsHeldBy(from) * 2 <= MaxSockets ? ReclaimSlot(nullptr) : ReclaimSlot(&from);
     if (slot == 0) {
       AnswerOverloaded(s);
       return 0;
@@ -333,13 +334,15 @@ int32_t TServer::AcceptConnection() {
 // Under pressure a client that is slow to ask gives way: the oldest slot
 // still reading its request long after its accept is closed without an
 // answer, as the idle check closes one. Trickling bytes does not keep it.
-int32_t TServer::ReclaimSlot() {
+// With an address given, only a slot of that address qualifies.
+int32_t TServer::ReclaimSlot(const uint32_t* only_from) {
   if (!ReadingRequest) return 0;
   const double now = platform::MonotonicSeconds();
   int32_t oldest = 0;
   for (int32_t i = 1; i <= MaxSockets; ++i) {
     TSock* c = Connections[i];
     if (!c || !c->Connected || c->Busy || c->AwaitingCompletion) continue;
+    if (only_from && c->SockAddr.sin_addr.s_addr != *only_from) continue;
     if (now - c->AcceptedAt <= kReclaimAfterSeconds || !ReadingRequest(i)) continue;
     if (oldest == 0 || c->AcceptedAt < Connections[oldest]->AcceptedAt) oldest = i;
   }
@@ -388,7 +391,7 @@ void TServer::ResumeAccepting() {
     ws::WSAAsyncSelect(listener->SocketNum, hwnd_, WM_SOCKET, kSelectedEvents);
 }
 
-// The 98 bytes go out at once; the socket then waits, without holding up
+// The 97 bytes go out at once; the socket then waits, without holding up
 // the server, for its client to close (or for a few seconds), so that the
 // client's unread request does not turn the close into a reset that could
 // destroy the answer.
@@ -396,7 +399,7 @@ void TServer::AnswerOverloaded(int32_t s) {
   Log(0, 0, "502 Overloaded");
   unsigned long on = 1;
   ws::ioctlsocket(s, FIONBIO, &on);
-  static const char* const lines[] = {"HTTP/1.0 502 Overloaded\r\n", "Content-type: text/html\r\n", " \r\n",
+  static const char* const lines[] = {"HTTP/1.0 502 Overloaded\r\n", "Content-type: text/html\r\n", "\r\n",
                                       "<h1>502 Service Temporarily Overloaded</h1>\r\n"};
   for (const char* line : lines) ws::send(s, line, static_cast<int>(std::strlen(line)), 0);
   ws::shutdown(s, ws::SD_SEND);

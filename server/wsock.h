@@ -145,8 +145,9 @@ class TServer {
 
   // Whether a slot is still reading its request (header or body). When no
   // slot is free, the oldest such slot accepted more than
-  // kReclaimAfterSeconds ago is closed for the new client, unless the new
-  // client's address already holds more than half of the slots.
+  // kReclaimAfterSeconds ago is closed for the new client; a client whose
+  // address already holds more than half of the slots may only take one of
+  // its own address's.
   std::function<bool(int32_t)> ReadingRequest;
   static constexpr double kReclaimAfterSeconds = 10.0;
 
@@ -177,7 +178,7 @@ class TServer {
   bool ListenSocket(TSock* listener, int32_t backlog);
   bool FillAddress(TSock* slot, std::string_view host, ShortString& address, int32_t port,
                    std::string_view service);
-  int32_t ReclaimSlot();
+  int32_t ReclaimSlot(const uint32_t* only_from);
   int32_t SlotsHeldBy(uint32_t address) const;
   void AnswerOverloaded(int32_t socket);
   void AcceptFailed(int system_error);

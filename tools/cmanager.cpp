@@ -32,6 +32,7 @@
 #include "foundation/serverconfig.h"
 #include "foundation/settings.h"
 #include "platform/crossproc.h"
+#include "platform/stdlines.h"
 #include "platform/ui/application.h"
 #include "platform/ui/headless.h"
 #include "platform/ui/windows.h"
@@ -90,7 +91,7 @@ int main(int argc, char** argv) {
   CloseSecurityTables();
   // Nothing to work on is a failure, not a finished session.
   if (no_bbs) {
-    std::fprintf(stderr, "%s: ended without a BBS to work on: %s\n", program, NoBbsReason().c_str());
+    platform::WriteLine(stderr, std::string(program) + ": ended without a BBS to work on: " + NoBbsReason());
     return 1;
   }
   return 0;

@@ -6,6 +6,7 @@
 #include "foundation/securitystore.h"
 #include "foundation/serverconfig.h"
 #include "foundation/settings.h"
+#include "platform/stdlines.h"
 #include "platform/ui/application.h"
 #include "platform/ui/convert.h"
 #include "tools/ncfrm.h"
@@ -238,10 +239,8 @@ int TMain::AskForPath() {
   // Nobody could answer the prompt again and again: it is shown once and
   // taken as Cancel.
   auto previous = platform::SetMessageBoxHandler([](const platform::MessageBoxRequest& box) {
-    std::string line = std::string("message box [") + platform::KindName(box.kind) + "] " + box.caption + ": " +
-                       box.text + " -> " + platform::ButtonName(platform::IDCANCEL) + "\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
+    platform::WriteLine(stderr, std::string("message box [") + platform::KindName(box.kind) + "] " + box.caption +
+                                    ": " + box.text + " -> " + platform::ButtonName(platform::IDCANCEL));
     return platform::IDCANCEL;
   });
   int answer = ui::MessageDlg(cman::kPathPrompt, platform::MsgKind::Error, platform::MsgButtons::OkCancel);

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "platform/files.h"
+#include "platform/stdlines.h"
 #include "platform/ui/application.h"
 #include "platform/ui/input.h"
 
@@ -25,9 +26,7 @@ DirectoryHandler& DirHandler() {
 }
 
 void HeadlessLine(const std::string& what) {
-  std::string line = what + " -> cancelled\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fflush(stderr);
+  WriteLine(stderr, what + " -> cancelled");
 }
 
 std::optional<std::string> AskOpenFile(const OpenFileRequest& request) {

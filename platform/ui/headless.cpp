@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/stdlines.h"
 #include "platform/ui/application.h"
 #include "platform/ui/canvas.h"
 #include "platform/ui/controls.h"
@@ -27,6 +28,8 @@ namespace {
 // A queued command, taken by the console's own window. Outside the range
 // that socket handlers hold back, so commands also run inside them.
 constexpr UINT WM_CONSOLE_COMMAND = WM_USER + 100;
+// The next block of an input the loop cannot wait for (a regular file).
+constexpr UINT WM_CONSOLE_READ = WM_USER + 101;
 
 bool Set(const char* name) {
   const char* v = std::getenv(name);
@@ -239,7 +242,7 @@ bool ReadHeadlessOptions(int argc, char** argv, const char* program, bool& comma
     } else if (std::strcmp(argv[i], "--commands") == 0) {
       commands = true;
     } else {
-      std::fprintf(stderr, "usage: %s [--headless] [--commands]\n", program);
+      WriteLine(stderr, std::string("usage: ") + program + " [--headless] [--commands]");
       return false;
     }
   }
@@ -277,6 +280,11 @@ HeadlessConsole::HeadlessConsole(std::string program, std::FILE* out) : program_
   // Lines go out together when the loop next waits.
   flush_hook_ = AddBeforeWaitHook([this] { std::fflush(out_); });
   window_ = CreateWindowHandle([this](const MSG& msg) {
+    if (msg.message == WM_CONSOLE_READ) {
+      OnReadable();
+      if (fd_ >= 0) PostMessage(window_, WM_CONSOLE_READ, 0, 0);
+      return;
+    }
     if (msg.message != WM_CONSOLE_COMMAND) return;
     posted_ = false;
     RunNext();
@@ -300,14 +308,17 @@ Form* HeadlessConsole::MainForm() const {
   return app ? app->MainForm() : nullptr;
 }
 
-void HeadlessConsole::Print(const std::string& line) {
-  std::fwrite(line.data(), 1, line.size(), out_);
-  std::fputc('\n', out_);
-}
+void HeadlessConsole::Print(const std::string& line) { WriteLine(out_, line); }
 
 void HeadlessConsole::ReadCommands(int fd) {
   fd_ = fd;
-  WatchFd(fd, POLLIN, [this](short) { OnReadable(); });
+  if (CanWatchFd(fd)) {
+    WatchFd(fd, POLLIN, [this](short) { OnReadable(); });
+  } else {
+    // Always ready: read a block at a time from posted messages, so that
+    // the loop goes on between them.
+    PostMessage(window_, WM_CONSOLE_READ, 0, 0);
+  }
 }
 
 void HeadlessConsole::OnReadable() {
@@ -385,8 +396,7 @@ void HeadlessConsole::Fail(const ScriptLine& command, const std::string& why) {
   std::fflush(out_);
   std::string line = program_ + ": line " + std::to_string(command.line) + ": " + why;
   if (!command.text.empty()) line += ": " + command.text;
-  std::fprintf(stderr, "%s\n", line.c_str());
-  std::fflush(stderr);
+  WriteLine(stderr, line);
   if (OnScriptFailed)
     OnScriptFailed();
   else

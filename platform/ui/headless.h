@@ -125,7 +125,8 @@ class HALV_EXPORT HeadlessConsole {
   void SetMainForm(Form* form);
   Form* MainForm() const;
 
-  // Reads commands from fd until its end.
+  // Reads commands from fd until its end: a pipe, a terminal or a regular
+  // file (/dev/null included).
   void ReadCommands(int fd);
 
   // What the program does when a command failed, once that was reported:

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/dynlib.h"
+#include "platform/stdlines.h"
 
 namespace platform::ui {
 namespace {
@@ -17,8 +18,11 @@ bool StartWindows(int argc, char** argv, const char* program) {
   auto start = front ? reinterpret_cast<HalvFrontEndStartFn>(GetProcAddress(front, HALV_FRONT_END_START)) : nullptr;
   auto stop = front ? reinterpret_cast<HalvFrontEndStopFn>(GetProcAddress(front, HALV_FRONT_END_STOP)) : nullptr;
   if (!start || !stop || !start(argc, argv)) {
-    std::fprintf(stderr, "%s: no window front end (%s); running headless\n", program,
-                 !front ? LastLoadError().c_str() : !start || !stop ? "not a front-end library" : "the display cannot be opened");
+    WriteLine(stderr, std::string(program) + ": no window front end (" +
+                          (!front                 ? LastLoadError()
+                           : !start || !stop      ? std::string("not a front-end library")
+                                                  : std::string("the display cannot be opened")) +
+                          "); running headless");
     return false;
   }
   stop_front_end = stop;

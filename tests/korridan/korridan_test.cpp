@@ -252,6 +252,30 @@ TEST_F(Korridan, WithoutAnOperatorAFailedStartEndsWithOne) {
   }
 }
 
+// Standard output and error in one file, as a service manager or a nohup
+// run keeps them: a failed start reads in the order things happened.
+TEST_F(Korridan, OutputAndErrorInOneFileKeepTheirOrder) {
+  int holder = HoldPort(port_);
+  ASSERT_GE(holder, 0);
+  WriteIni();
+  const std::string both = root_ + "/both.txt";
+  std::string command = "cd " + prog_ + " && env -u DISPLAY -u WAYLAND_DISPLAY HALVORINE_REGISTRY=" + root_ +
+                        "/registry ./korridan --headless < /dev/null > " + both + " 2>&1";
+  int status = std::system(command.c_str());
+  ::close(holder);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  std::vector<std::string> lines;
+  std::istringstream text(ReadFile(both));
+  for (std::string line; std::getline(text, line);) lines.push_back(line);
+  auto at = [&](const std::string& part) {
+    return std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return Has(l, part); }) - lines.begin();
+  };
+  const ptrdiff_t bind = at("[WSAEADDRINUSE] Bind failed.");
+  EXPECT_LT(bind, static_cast<ptrdiff_t>(lines.size())) << ReadFile(both);
+  EXPECT_LT(at("Starting Winsock."), at("Starting Server")) << ReadFile(both);
+  EXPECT_LT(at("Starting Server"), bind) << ReadFile(both);
+}
+
 TEST_F(Korridan, UnknownArgumentIsAUsageError) {
   std::string command = prog_ + "korridan --bogus 2>/dev/null";
   int status = std::system(command.c_str());

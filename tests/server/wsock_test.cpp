@@ -10,6 +10,7 @@
 #include <future>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -24,7 +25,7 @@ using echo::Client;
 using echo::PumpUntil;
 
 const std::string kOverload =
-    "HTTP/1.0 502 Overloaded\r\nContent-type: text/html\r\n \r\n"
+    "HTTP/1.0 502 Overloaded\r\nContent-type: text/html\r\n\r\n"
     "<h1>502 Service Temporarily Overloaded</h1>\r\n";
 
 // Descriptors this process holds.
@@ -199,7 +200,18 @@ TEST_F(WSock, OverloadAnswerIsExactAndLogged) {
     return c.ReadAll();
   });
   EXPECT_EQ(got, kOverload);
-  EXPECT_EQ(got.size(), 98u);
+  EXPECT_EQ(got.size(), 97u);
+  // Read as a client reads it: the header ends at the first empty line,
+  // every line of it after the status line is "name: value", and the body
+  // follows.
+  const size_t end = got.find("\r\n\r\n");
+  ASSERT_NE(end, std::string::npos) << "no end of header";
+  std::istringstream header(got.substr(0, end));
+  std::string line;
+  std::getline(header, line);
+  EXPECT_EQ(line, "HTTP/1.0 502 Overloaded\r");
+  while (std::getline(header, line)) EXPECT_NE(line.find(':'), std::string::npos) << "header line \"" << line << '"';
+  EXPECT_EQ(got.substr(end + 4), "<h1>502 Service Temporarily Overloaded</h1>\r\n");
   bool logged = false;
   for (const auto& l : server->log) logged = logged || (l.slot == 0 && l.socket == 0 && l.text == "502 Overloaded");
   EXPECT_TRUE(logged);
@@ -234,31 +246,86 @@ TEST_F(WSock, OverloadSocketIsClosedWhenItsWaitIsOver) {
       << "the overload socket still open after " << server->srv.OverloadLingerSeconds << " s";
 }
 
-// Every slot held by one address, each still reading its request long
-// after its accept. That address's new connections, queued ahead of a
-// client from another address, get the overload answer: a reclaimed slot
-// goes to the other client.
-TEST_F(WSock, AReclaimedSlotGoesToAnAddressHoldingFewSlots) {
-  Start(4);
-  server->srv.ReadingRequest = [](int32_t) { return true; };
-  std::vector<std::unique_ptr<Client>> flood;
-  for (int i = 0; i < 4; ++i) flood.push_back(std::make_unique<Client>(port, "127.0.0.2"));
-  ASSERT_TRUE(PumpUntil([&] { return server->accepted == 4; }));
-  for (int i = 1; i <= 4; ++i) Slot(i).AcceptedAt -= 2 * TServer::kReclaimAfterSeconds;
-  std::vector<std::unique_ptr<Client>> again;
-  for (int i = 0; i < 4; ++i) again.push_back(std::make_unique<Client>(port, "127.0.0.2"));
-  Client other(port, "127.0.0.3");
-  ASSERT_TRUE(other.Connected());
-  auto overloaded = [&] {
+// Clients from loopback addresses of their own, each still reading its
+// request long after its accept: the slot each holds, and whether the
+// server has closed it.
+class Reclaim : public WSock {
+ protected:
+  void SetUp() override {
+    WSock::SetUp();
+    Start(4);
+    server->srv.ReadingRequest = [](int32_t) { return true; };
+  }
+  // Connects from each address in turn, and waits until each is accepted.
+  void Hold(const std::vector<const char*>& from) {
+    for (const char* a : from) held.push_back(std::make_unique<Client>(port, a));
+    ASSERT_TRUE(PumpUntil([&] { return server->accepted == static_cast<int>(held.size()); }));
+  }
+  // The slot of a client (by its port), 0 for none.
+  int SlotOf(const Client& c) {
+    sockaddr_in local{};
+    socklen_t len = sizeof local;
+    getsockname(c.fd(), reinterpret_cast<sockaddr*>(&local), &len);
+    for (int i = 1; i <= 4; ++i)
+      if (Slot(i).Connected && Slot(i).SockAddr.sin_port == local.sin_port) return i;
+    return 0;
+  }
+  // Ages a held client's slot: accepted that many seconds past the reclaim age.
+  void Age(size_t client, double seconds) {
+    Slot(SlotOf(*held[client])).AcceptedAt -= TServer::kReclaimAfterSeconds + seconds;
+  }
+  bool Closed(const Client& c) {
+    bool timed_out = false;
+    return c.ReadAll(200, &timed_out).empty() && !timed_out;
+  }
+  int Overloaded() {
     int n = 0;
     for (const auto& l : server->log) n += l.text == "502 Overloaded";
     return n;
-  };
-  ASSERT_TRUE(PumpUntil([&] { return server->accepted - 4 + overloaded() == 5; }));
-  int held_by_other = 0;
-  for (int i = 1; i <= 4; ++i) held_by_other += Slot(i).Connected && Slot(i).PeerAddress.str() == "127.0.0.3";
-  EXPECT_EQ(held_by_other, 1) << "slots of 127.0.0.3";
-  for (auto& c : again) EXPECT_EQ(c->ReadSome(kOverload.size() + 1, 1000), kOverload);
+  }
+  int HeldBy(const std::string& address) {
+    int n = 0;
+    for (int i = 1; i <= 4; ++i) n += Slot(i).Connected && Slot(i).PeerAddress.str() == address;
+    return n;
+  }
+  std::vector<std::unique_ptr<Client>> held;
+};
+
+// Every slot held by one address (a browser's preconnects): its next
+// connection takes the place of its own oldest one and is served.
+TEST_F(Reclaim, AnAddressHoldingEverySlotTradesItsOwnOldestForANewOne) {
+  Hold({"127.0.0.2", "127.0.0.2", "127.0.0.2", "127.0.0.2"});
+  for (size_t i = 0; i < 4; ++i) Age(i, i == 2 ? 9 : static_cast<double>(i));
+  std::string got = Exchange([&] {
+    Client c(port, "127.0.0.2");
+    c.Send("hello\n");
+    return c.ReadSome(7, 2000);
+  });
+  EXPECT_EQ(got, "hello\r\n");
+  EXPECT_EQ(Overloaded(), 0);
+  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(Closed(*held[i]), i == 2) << "client " << i;
+}
+
+// An address holding more than half of the slots trades only its own:
+// once none of its own is stale it gets the overload answer, though another
+// address's slot is stale (the oldest of all); a client from an address
+// holding none takes that one.
+TEST_F(Reclaim, AnAddressHoldingMoreThanHalfTakesNoOtherAddressSlot) {
+  Hold({"127.0.0.2", "127.0.0.2", "127.0.0.2", "127.0.0.3"});
+  for (size_t i = 0; i < 3; ++i) Age(i, static_cast<double>(i));
+  Age(3, 10);
+  std::vector<std::unique_ptr<Client>> again;
+  for (int i = 0; i < 4; ++i) again.push_back(std::make_unique<Client>(port, "127.0.0.2"));
+  Client other(port, "127.0.0.4");
+  ASSERT_TRUE(other.Connected());
+  ASSERT_TRUE(PumpUntil([&] { return server->accepted - 4 + Overloaded() == 5; }));
+  EXPECT_EQ(Overloaded(), 1);
+  EXPECT_EQ(HeldBy("127.0.0.2"), 3);
+  EXPECT_EQ(HeldBy("127.0.0.4"), 1);
+  for (size_t i = 0; i < 4; ++i) EXPECT_TRUE(Closed(*held[i])) << "client " << i;
+  for (int i = 0; i < 3; ++i) EXPECT_NE(SlotOf(*again[i]), 0) << "new client " << i;
+  EXPECT_EQ(again[3]->ReadSome(kOverload.size() + 1, 1000), kOverload);
+  EXPECT_NE(SlotOf(other), 0);
 }
 
 TEST_F(WSock, SlotCountIsCappedAndAThirdKeepTheirFifos) {
