@@ -1187,6 +1187,7 @@ class Renderer {
   static void ApplyMemo(Memo& memo, LogView* q, Mirror& m) {
     const std::vector<std::string>& lines = memo.Lines();
     std::vector<std::string>& shown = m.shown_lines;
+    q->applying = true;
     q->setLineWrapMode(memo.WordWrap() ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
     ScrollBars bars = memo.GetScrollBars();
     bool h = bars == ScrollBars::Horizontal || bars == ScrollBars::Both;
@@ -1210,7 +1211,6 @@ class Renderer {
     }
     QScrollBar* bar = q->verticalScrollBar();
     int top = bar->value();
-    q->applying = true;
     if (dropped > shown.size()) {
       QString text;
       for (size_t i = 0; i < lines.size(); ++i) text += (i ? "\n" : "") + Q(lines[i]);
