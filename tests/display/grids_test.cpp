@@ -45,7 +45,7 @@ class KorridanWindows : public TempDirTest, public captionfit::FitCheck {
     OpenWindows();
     std::string mime;
     for (int i = 1; i <= 30; ++i)
-      mime += "application/x-type" + std::to_string(i) + "=ext" + std::to_string(i) + "\r\n";
+      mime += "ext" + std::to_string(i) + "=application/x-type" + std::to_string(i) + "\r\n";
     std::ofstream(root_ + "/KORRIDAN.INI") << "[General]\r\nStartServer=0\r\nSplashScreen=0\r\n"
                                           << "[Network]\r\nMaxSockets=16\r\n";
     std::ofstream(root_ + "/MIME.INI") << "[MimeTypes]\r\n" << mime;
