@@ -304,6 +304,47 @@ class KeyList : public QListWidget {
   uint64_t id_;
 };
 
+// The log: it keeps to its last line while that shows, and keeps the
+// operator's place when they scrolled up, shown or hidden.
+class LogView : public QPlainTextEdit {
+ public:
+  LogView() {
+    QObject::connect(verticalScrollBar(), &QScrollBar::valueChanged, [this](int value) {
+      if (!applying) follow = value >= verticalScrollBar()->maximum();
+    });
+  }
+  bool follow = true;     // the last line shows
+  bool applying = false;  // our own changes are no scrolling of the user's
+  void Follow() {
+    if (follow) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+  }
+
+ protected:
+  void showEvent(QShowEvent* e) override {
+    QPlainTextEdit::showEvent(e);
+    Follow();
+  }
+  void resizeEvent(QResizeEvent* e) override {
+    QPlainTextEdit::resizeEvent(e);
+    Follow();
+  }
+};
+
+// A string grid: its fixed rows show as the title header and its fixed
+// columns as the number header, so they stay in place while the cells
+// scroll beneath them.
+class GridWidget : public QTableWidget {
+ public:
+  bool row_select = false;
+
+  void scrollTo(const QModelIndex& index, ScrollHint hint) override {
+    // A grid that selects whole rows scrolls to a row, never sideways.
+    int left = horizontalScrollBar()->value();
+    QTableWidget::scrollTo(index, hint);
+    if (row_select) horizontalScrollBar()->setValue(left);
+  }
+};
+
 // ---------------------------------------------------------------------------
 
 enum class Kind {
@@ -664,7 +705,7 @@ class Renderer {
         break;
       }
       case Kind::Memo: {
-        auto* e = new QPlainTextEdit;
+        auto* e = new LogView;
         e->setReadOnly(true);
         e->setUndoRedoEnabled(false);
         w = e;
@@ -680,17 +721,24 @@ class Renderer {
         break;
       }
       case Kind::Grid: {
-        auto* t = new QTableWidget;
-        t->horizontalHeader()->hide();
-        t->verticalHeader()->hide();
+        auto* t = new GridWidget;
+        for (QHeaderView* h : {t->horizontalHeader(), t->verticalHeader()}) {
+          h->setSectionsClickable(false);
+          h->setHighlightSections(false);
+          h->setSectionResizeMode(QHeaderView::Fixed);
+          h->setMinimumSectionSize(1);
+          h->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        }
+        t->setCornerButtonEnabled(false);
         t->setEditTriggers(QAbstractItemView::NoEditTriggers);
         t->setSelectionMode(QAbstractItemView::SingleSelection);
         t->setWordWrap(false);
+        // The widget's cells are the model's scrolling ones.
         QObject::connect(t, &QTableWidget::cellPressed, [id](int row, int col) {
-          if (auto* g = Model<StringGrid>(id)) PostSelectCell(*g, col, row);
+          if (auto* g = Model<StringGrid>(id)) PostSelectCell(*g, col + g->FixedCols(), row + g->FixedRows());
         });
         QObject::connect(t, &QTableWidget::cellDoubleClicked, [id](int row, int col) {
-          if (auto* g = Model<StringGrid>(id)) PostDblClickCell(*g, col, row);
+          if (auto* g = Model<StringGrid>(id)) PostDblClickCell(*g, col + g->FixedCols(), row + g->FixedRows());
         });
         w = t;
         break;
@@ -834,7 +882,7 @@ class Renderer {
         ApplyCombo(static_cast<QComboBox*>(w), b.Drives(), b.ItemIndex());
         break;
       }
-      case Kind::Memo: ApplyMemo(static_cast<Memo&>(c), static_cast<QPlainTextEdit*>(w), m); break;
+      case Kind::Memo: ApplyMemo(static_cast<Memo&>(c), static_cast<LogView*>(w), m); break;
       case Kind::Gauge: {
         auto& g = static_cast<Gauge&>(c);
         auto* q = static_cast<QProgressBar*>(w);
@@ -855,7 +903,7 @@ class Renderer {
                                       : QString());
         break;
       }
-      case Kind::Grid: ApplyGrid(static_cast<StringGrid&>(c), static_cast<QTableWidget*>(w)); break;
+      case Kind::Grid: ApplyGrid(static_cast<StringGrid&>(c), static_cast<GridWidget*>(w)); break;
       case Kind::TabSet: {
         auto& t = static_cast<TabSet&>(c);
         ApplyTabs(static_cast<QTabBar*>(w), t.Tabs(), t.TabIndex());
@@ -1170,9 +1218,10 @@ class Renderer {
 
   // The log grows at its end and loses lines at its start: only the
   // difference goes to the widget, the new lines in one append.
-  static void ApplyMemo(Memo& memo, QPlainTextEdit* q, Mirror& m) {
+  static void ApplyMemo(Memo& memo, LogView* q, Mirror& m) {
     const std::vector<std::string>& lines = memo.Lines();
     std::vector<std::string>& shown = m.shown_lines;
+    q->applying = true;
     q->setLineWrapMode(memo.WordWrap() ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
     ScrollBars bars = memo.GetScrollBars();
     bool h = bars == ScrollBars::Horizontal || bars == ScrollBars::Both;
@@ -1195,7 +1244,7 @@ class Renderer {
       if (dropped > shown.size() && shown.empty()) dropped = 0;
     }
     QScrollBar* bar = q->verticalScrollBar();
-    bool at_end = bar->value() >= bar->maximum();
+    int top = bar->value();
     if (dropped > shown.size()) {
       QString text;
       for (size_t i = 0; i < lines.size(); ++i) text += (i ? "\n" : "") + Q(lines[i]);
@@ -1216,39 +1265,79 @@ class Renderer {
         else q->appendPlainText(text);
       }
     }
+    // Scrolled up, the lines looked at stay in view as the first ones go.
+    if (!q->follow) bar->setValue(dropped > shown.size() ? 0 : std::max(0, top - static_cast<int>(dropped)));
     shown = lines;
-    if (at_end) bar->setValue(bar->maximum());
+    q->Follow();
+    q->applying = false;
   }
 
-  static void ApplyGrid(StringGrid& g, QTableWidget* q) {
+  static void SetHeaderText(QTableWidget* q, Qt::Orientation o, int section, const QString& text) {
+    QTableWidgetItem* item = o == Qt::Horizontal ? q->horizontalHeaderItem(section) : q->verticalHeaderItem(section);
+    if (!item) {
+      item = new QTableWidgetItem;
+      if (o == Qt::Horizontal) q->setHorizontalHeaderItem(section, item);
+      else q->setVerticalHeaderItem(section, item);
+    }
+    if (item->text() != text) item->setText(text);
+  }
+
+  // The fixed rows are the title header (one line of text for each), the
+  // fixed columns the number header, at least as wide as its widest text.
+  static void ApplyGrid(StringGrid& g, GridWidget* q) {
     QSignalBlocker block(q);
-    if (q->rowCount() != g.RowCount()) q->setRowCount(g.RowCount());
-    if (q->columnCount() != g.ColCount()) q->setColumnCount(g.ColCount());
-    for (int c = 0; c < g.ColCount(); ++c)
-      if (q->columnWidth(c) != g.ColWidth(c)) q->setColumnWidth(c, g.ColWidth(c));
-    for (int r = 0; r < g.RowCount(); ++r)
-      if (q->rowHeight(r) != g.RowHeight(r)) q->setRowHeight(r, g.RowHeight(r));
+    int fixed_rows = g.FixedRows(), fixed_cols = g.FixedCols();
+    int rows = g.RowCount() - fixed_rows, cols = g.ColCount() - fixed_cols;
+    if (q->rowCount() != rows) q->setRowCount(rows);
+    if (q->columnCount() != cols) q->setColumnCount(cols);
+    for (int c = 0; c < cols; ++c)
+      if (q->columnWidth(c) != g.ColWidth(c + fixed_cols)) q->setColumnWidth(c, g.ColWidth(c + fixed_cols));
+    for (int r = 0; r < rows; ++r)
+      if (q->rowHeight(r) != g.RowHeight(r + fixed_rows)) q->setRowHeight(r, g.RowHeight(r + fixed_rows));
     q->setShowGrid(g.HasOption(goVertLine) || g.HasOption(goHorzLine));
-    q->setSelectionBehavior(g.HasOption(goRowSelect) ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
-    QBrush fixed(ToQColor(clBtnFace));
-    for (int r = 0; r < g.RowCount(); ++r) {
-      for (int c = 0; c < g.ColCount(); ++c) {
+    q->row_select = g.HasOption(goRowSelect);
+    q->setSelectionBehavior(q->row_select ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
+
+    QHeaderView* titles = q->horizontalHeader();
+    titles->setVisible(fixed_rows > 0);
+    if (fixed_rows > 0) {
+      int height = 0;
+      for (int r = 0; r < fixed_rows; ++r) height += g.RowHeight(r) + g.GridLineWidth();
+      titles->setFixedHeight(height);
+      for (int c = 0; c < cols; ++c) {
+        QStringList lines;
+        for (int r = 0; r < fixed_rows; ++r) lines << Q(g.Cell(c + fixed_cols, r));
+        SetHeaderText(q, Qt::Horizontal, c, lines.join('\n'));
+      }
+    }
+    QHeaderView* numbers = q->verticalHeader();
+    numbers->setVisible(fixed_cols > 0);
+    if (fixed_cols > 0) {
+      int width = 0;
+      for (int c = 0; c < fixed_cols; ++c) width += g.ColWidth(c) + g.GridLineWidth();
+      for (int r = 0; r < rows; ++r) {
+        QStringList texts;
+        for (int c = 0; c < fixed_cols; ++c) texts << Q(g.Cell(c, r + fixed_rows));
+        SetHeaderText(q, Qt::Vertical, r, texts.join(' '));
+      }
+      numbers->setFixedWidth(std::max(width, numbers->sizeHint().width()));
+    }
+
+    for (int r = 0; r < rows; ++r) {
+      for (int c = 0; c < cols; ++c) {
         QTableWidgetItem* item = q->item(r, c);
-        const std::string& text = g.Cell(c, r);
+        const std::string& text = g.Cell(c + fixed_cols, r + fixed_rows);
         if (!item) {
-          if (text.empty() && r >= g.FixedRows() && c >= g.FixedCols()) continue;
+          if (text.empty()) continue;
           item = new QTableWidgetItem;
-          if (r < g.FixedRows() || c < g.FixedCols()) {
-            item->setBackground(fixed);
-            item->setFlags(Qt::ItemIsEnabled);
-          }
           q->setItem(r, c, item);
         }
         QString qt = Q(text);
         if (item->text() != qt) item->setText(qt);
       }
     }
-    if (g.Row() < g.RowCount() && g.Col() < g.ColCount()) q->setCurrentCell(g.Row(), g.Col());
+    if (g.Row() >= fixed_rows && g.Row() < g.RowCount() && g.Col() >= fixed_cols && g.Col() < g.ColCount())
+      q->setCurrentCell(g.Row() - fixed_rows, g.Col() - fixed_cols);
   }
 
   // ---------------------------------------------------------------------
@@ -1492,6 +1581,11 @@ extern "C" __attribute__((visibility("default"))) int HalvFrontEndStart(int argc
   std::string locale = std::setlocale(LC_ALL, nullptr);
   g_app = new QApplication(g_argc, g_argv);
   std::setlocale(LC_ALL, locale.c_str());
+  // Menus, message boxes and Qt's own dialogs in the face of the forms, at
+  // Qt's size.
+  QFont face = QApplication::font();
+  face.setFamilies(MapFont(platform::ui::Font{}).families());
+  QApplication::setFont(face);
   QApplication::setQuitOnLastWindowClosed(false);
   Renderer::g_renderer = new Renderer;
   return 1;

@@ -12,12 +12,14 @@
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionGroupBox>
+#include <QStyleOptionHeader>
 #include <QStyleOptionToolButton>
 #include <QTabBar>
 #include <QTableWidget>
@@ -196,15 +198,20 @@ class Checker {
     Fit(c, text, b->font(), Width(b->font(), text), contents.width());
   }
 
-  // The titles in the fixed rows, each within its column less the margins
-  // the style keeps on both sides of an item's text.
+  // The titles in the fixed rows, each line within its column's header
+  // section less the margins the style keeps on both sides.
   void CheckTitles(const ui::StringGrid& g, QTableWidget* t) {
-    int margin = t->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, t) + 1;
-    for (int r = 0; r < g.FixedRows() && r < t->rowCount(); ++r) {
-      for (int col = g.FixedCols(); col < g.ColCount() && col < t->columnCount(); ++col) {
+    QHeaderView* header = t->horizontalHeader();
+    for (int r = 0; r < g.FixedRows(); ++r) {
+      for (int col = g.FixedCols(); col < g.ColCount() && col - g.FixedCols() < t->columnCount(); ++col) {
         QString text = Q(g.Cell(col, r));
         if (text.isEmpty()) continue;
-        Fit(g, text, t->font(), Width(t->font(), text) + 2 * margin, t->columnWidth(col));
+        QStyleOptionHeader opt;
+        opt.initFrom(header);
+        opt.rect = QRect(0, 0, header->sectionSize(col - g.FixedCols()), header->height());
+        opt.text = text;
+        QRect label = header->style()->subElementRect(QStyle::SE_HeaderLabel, &opt, header);
+        Fit(g, text, header->font(), Width(header->font(), text), header->isHidden() ? 0 : label.width());
       }
     }
   }

@@ -1,0 +1,292 @@
+// korridan's grids, log window and the windows Qt draws for it, in this
+// process, shown by the window front end and driven with X input: fixed
+// rows and columns stay in place when a grid scrolls, the number column
+// shows every number, the log follows its last line, and menus and dialogs
+// use the forms' face.
+#include <QHeaderView>
+#include <QImage>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QStyleOptionHeader>
+#include <QTextBlock>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "console/app.h"
+#include "console/settingsform.h"
+#include "foundation/serverconfig.h"
+#include "platform/msgbox.h"
+#include "platform/profile.h"
+#include "platform/ui/application.h"
+#include "platform/ui/dialogs.h"
+#include "platform/ui/menus.h"
+#include "server/wsock.h"
+#include "tests/display/caption_fit.h"
+#include "tests/foundation/testdirs.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace ui = platform::ui;
+namespace automation = platform::ui::automation;
+using captionfit::Q;
+using captionfit::WindowOf;
+using displaytest::Sh;
+
+class KorridanWindows : public TempDirTest, public captionfit::FitCheck {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    old_cwd_ = fs::current_path();
+    fs::current_path(root_);
+    OpenWindows();
+    std::string mime;
+    for (int i = 1; i <= 30; ++i)
+      mime += "ext" + std::to_string(i) + "=application/x-type" + std::to_string(i) + "\r\n";
+    std::ofstream(root_ + "/KORRIDAN.INI") << "[General]\r\nStartServer=0\r\nSplashScreen=0\r\n"
+                                          << "[Network]\r\nMaxSockets=16\r\n";
+    std::ofstream(root_ + "/MIME.INI") << "[MimeTypes]\r\n" << mime;
+    ConfigIni = new platform::IniFile(root_ + "/KORRIDAN.INI");
+    MimeIni = new platform::IniFile(root_ + "/MIME.INI");
+    app_ = std::make_unique<ui::Application>();
+    App = app_->CreateForm<TApp>();
+    SettingsForm = app_->CreateForm<TSettingsForm>();
+    App->SettingsForm = SettingsForm;
+  }
+  void TearDown() override {
+    app_.reset();
+    delete ConfigIni;
+    delete MimeIni;
+    ConfigIni = MimeIni = nullptr;
+    WinsockCleanup();
+    CloseWindows();
+    fs::current_path(old_cwd_);
+    TempDirTest::TearDown();
+  }
+
+  // Qt's events run while the loop waits.
+  static void Settle(int ms = 300) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < until) automation::PumpUntil([] { return false; }, 20);
+  }
+  static bool SettleUntil(const std::function<bool()>& done) {
+    for (int i = 0; i < 100 && !done(); ++i) Settle(50);
+    return done();
+  }
+
+  template <class W>
+  static W* WidgetOf(const ui::Control& c) {
+    for (QWidget* top : QApplication::topLevelWidgets())
+      for (W* w : top->findChildren<W*>())
+        if (w->property("halv_component").toULongLong() == c.Id()) return w;
+    return nullptr;
+  }
+
+  // Wheel clicks of the X pointer over the middle of the widget: button 5
+  // scrolls down, 7 right, 4 up.
+  static void Wheel(QWidget* w, int button, int clicks) {
+    QPoint at = w->mapToGlobal(w->rect().center());
+    Sh("xdotool mousemove " + std::to_string(at.x()) + " " + std::to_string(at.y()) + " sleep 0.2 click --repeat " +
+       std::to_string(clicks) + " --delay 30 " + std::to_string(button));
+  }
+
+  std::unique_ptr<ui::Application> app_;
+  fs::path old_cwd_;
+};
+
+struct GridCase {
+  const char* name;
+  std::function<ui::StringGrid*()> open;  // shows the grid's form and page
+};
+
+// The part of the grid's picture that lies over its fixed rows (top) or
+// fixed columns (left), within the frame and off the scroll bars.
+QImage Strip(QAbstractScrollArea* t, const ui::StringGrid& g, bool top) {
+  QImage shot = t->grab().toImage();
+  int frame = t->frameWidth();
+  QScrollBar* bar = top ? t->verticalScrollBar() : t->horizontalScrollBar();
+  int bar_size = bar->isVisible() ? (top ? bar->width() : bar->height()) : 0;
+  int across = (top ? t->width() : t->height()) - 2 * frame - bar_size;
+  int deep = 0;
+  for (int i = 0; i < (top ? g.FixedRows() : g.FixedCols()); ++i) deep += top ? g.RowHeight(i) : g.ColWidth(i);
+  return top ? shot.copy(frame, frame, across, deep) : shot.copy(frame, frame, deep, across);
+}
+
+TEST_F(KorridanWindows, GridsKeepTitlesAndNumbersInPlaceWhenScrolledAndOpenAtTheirLeftEdge) {
+  for (int r = 1; r <= 16; ++r) {
+    App->ConnectionList->SetCell(1, r, "127.0.0." + std::to_string(r));
+    App->ConnectionList->SetCell(3, r, "/page" + std::to_string(r) + ".html");
+    App->DLLList->SetCell(1, r, "LIB" + std::to_string(r) + ".DLL");
+  }
+  App->Show();
+  ASSERT_TRUE(WaitShown(*App));
+  const GridCase cases[] = {
+      {"Connection List",
+       [&] {
+         automation::Choose(*App->TabSet, 1);
+         return App->ConnectionList;
+       }},
+      {"Applications",
+       [&] {
+         automation::Choose(*App->TabSet, 2);
+         return App->DLLList;
+       }},
+      {"Settings > Mime Types",
+       [&] {
+         App->Hide();
+         SettingsForm->Show();
+         automation::Choose(*SettingsForm->Notebook, 4);
+         return SettingsForm->MimeList;
+       }},
+  };
+  for (const GridCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ui::StringGrid* g = c.open();
+    QTableView* t = nullptr;
+    ASSERT_TRUE(SettleUntil([&] { return (t = WidgetOf<QTableView>(*g)) && t->isVisible(); }));
+    Settle();
+    EXPECT_EQ(t->horizontalScrollBar()->value(), 0) << "opens scrolled to the right";
+
+    // Every row number shows whole in the number column.
+    for (int r = g->FixedRows(); g->FixedCols() > 0 && r < g->RowCount(); ++r) {
+      QHeaderView* numbers = t->verticalHeader();
+      if (!numbers->isVisible()) {
+        ADD_FAILURE() << "no number column beside the scrolling rows";
+        break;
+      }
+      int section = r - g->FixedRows();
+      EXPECT_EQ(numbers->model()->headerData(section, Qt::Vertical).toString(), Q(g->Cell(0, r)));
+      QStyleOptionHeader opt;
+      opt.initFrom(numbers);
+      opt.rect = QRect(0, 0, numbers->width(), numbers->sectionSize(section));
+      opt.text = Q(g->Cell(0, r));
+      int room = numbers->style()->subElementRect(QStyle::SE_HeaderLabel, &opt, numbers).width();
+      EXPECT_LE(numbers->fontMetrics().horizontalAdvance(opt.text), room) << g->Cell(0, r).c_str();
+    }
+
+    // Down, then right, with the wheel: the title row and the number
+    // column show as they did.
+    QImage titles = Strip(t, *g, true);
+    Wheel(t->viewport(), 5, 6);
+    ASSERT_TRUE(SettleUntil([&] { return t->verticalScrollBar()->value() > 0; })) << "did not scroll down";
+    Settle();
+    EXPECT_TRUE(Strip(t, *g, true) == titles) << "title row moved when scrolled down";
+    if (g->FixedCols() > 0) {
+      QImage numbers = Strip(t, *g, false);
+      if (t->horizontalScrollBar()->maximum() > 0) {
+        Wheel(t->viewport(), 7, 6);
+        ASSERT_TRUE(SettleUntil([&] { return t->horizontalScrollBar()->value() > 0; })) << "did not scroll right";
+        Settle();
+        EXPECT_TRUE(Strip(t, *g, false) == numbers) << "number column moved when scrolled right";
+      }
+    }
+  }
+}
+
+
+// The line shown at the top or the bottom of the log's view.
+std::string LogLineAt(QPlainTextEdit* log, bool top) {
+  int y = top ? 2 : log->viewport()->height() - log->fontMetrics().height() / 2 - 1;
+  return log->cursorForPosition(QPoint(2, y)).block().text().toStdString();
+}
+
+struct LogCase {
+  const char* name;
+  std::function<void()> away, back;  // while the burst comes
+};
+
+TEST_F(KorridanWindows, LogKeepsShowingItsLastLineThroughABurstAndAScrolledUpPlace) {
+  App->Show();
+  ASSERT_TRUE(WaitShown(*App));
+  QPlainTextEdit* log = nullptr;
+  ASSERT_TRUE(SettleUntil([&] { return (log = WidgetOf<QPlainTextEdit>(*App->Memo)) && log->isVisible(); }));
+  int n = 0;
+  // A burst: lines come over several passes of the loop, then more than
+  // the log keeps within one.
+  auto burst = [&](int lines) {
+    for (int i = 0; i < lines; ++i) {
+      App->AddLogLine("request " + std::to_string(++n));
+      if (i % 7 == 0 && i < lines / 2) automation::PumpUntil([] { return false; }, 5);
+    }
+  };
+  const LogCase cases[] = {
+      {"shown", [] {}, [] {}},
+      {"behind another page", [&] { automation::Choose(*App->TabSet, 1); },
+       [&] { automation::Choose(*App->TabSet, 0); }},
+      {"window hidden", [&] { App->Hide(); }, [&] { App->Show(); }},
+  };
+  for (const LogCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.away();
+    Settle(100);
+    burst(200);
+    c.back();
+    std::string last = "request " + std::to_string(n);
+    ASSERT_TRUE(SettleUntil([&] { return log->isVisible() && log->document()->lastBlock().text() == Q(last); }));
+    Settle();
+    EXPECT_EQ(LogLineAt(log, false), last);
+    EXPECT_EQ(log->verticalScrollBar()->value(), log->verticalScrollBar()->maximum());
+  }
+
+  // Scrolled up by the operator: the view stays on the lines they look at.
+  Wheel(log->viewport(), 4, 3);
+  ASSERT_TRUE(SettleUntil([&] { return log->verticalScrollBar()->value() < log->verticalScrollBar()->maximum(); }));
+  Settle();
+  std::string looking_at = LogLineAt(log, true);
+  burst(20);
+  Settle();
+  EXPECT_EQ(LogLineAt(log, true), looking_at);
+}
+
+// A window Qt draws of its own, and the class it is of.
+struct FaceCase {
+  const char* name;
+  std::function<void()> open;  // a modal one returns once it is closed
+  const char* qt_class;
+};
+
+TEST_F(KorridanWindows, MenusBoxesAndQtDialogsUseTheFormsFace) {
+  App->Show();
+  ASSERT_TRUE(WaitShown(*App));
+  Focus(std::to_string(WindowOf(*App)->winId()));
+  ui::PopupMenu popup(App, "TestPopup");
+  new ui::MenuItem(&popup, &popup.Items(), "TestItem", "Item");
+  ui::FindDialog find(App, "TestFind");
+  ui::OpenDialog files(App, "TestOpen");
+  std::string dir = root_;
+  const FaceCase cases[] = {
+      {"menu", [] { Keys("alt+s"); }, "QMenu"},
+      {"pop-up menu", [&] { popup.Popup(100, 100); }, "QMenu"},
+      {"message box", [] { platform::MessageBox("Text", "Caption", platform::MsgKind::Information); }, "QMessageBox"},
+      {"directory chooser", [&] { ui::SelectDirectory(dir); }, "QDialog"},
+      {"file dialog", [&] { files.Execute(); }, "QFileDialog"},
+      {"find dialog", [&] { find.Execute(); }, "QDialog"},
+  };
+  for (const FaceCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Looked for, and closed, while the window's own loop runs.
+    std::string face;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (face.empty() && w->isVisible() && w->inherits(c.qt_class)) {
+          face = QFontInfo(w->font()).family().toStdString();
+          // A box answers by its buttons only.
+          if (auto* box = qobject_cast<QMessageBox*>(w)) box->escapeButton()->click();
+          else w->close();
+        }
+      }
+    });
+    probe.start(50);
+    c.open();
+    EXPECT_TRUE(SettleUntil([&] { return !face.empty(); }));
+    probe.stop();
+    Settle();
+    EXPECT_EQ(face, "Liberation Sans");
+  }
+}
+
+}  // namespace
