@@ -25,9 +25,13 @@
 namespace platform::ui {
 namespace {
 
-// A queued command, taken by the console's own window. Outside the range
-// that socket handlers hold back, so commands also run inside them.
-constexpr UINT WM_CONSOLE_COMMAND = WM_USER + 100;
+// A queued command, taken by the console's own window. It is operator
+// input like the actions a command posts, so it shares their range: a pump
+// that takes input before other messages (the server's, after a socket
+// event) still takes a step after the actions of the command before it.
+// Outside the range that socket handlers hold back, so commands also run
+// inside them.
+constexpr UINT WM_CONSOLE_COMMAND = kUiScriptStep;
 // The next block of an input the loop cannot wait for (a regular file).
 constexpr UINT WM_CONSOLE_READ = WM_USER + 101;
 

@@ -62,6 +62,7 @@ constexpr UINT kUiChooseDirectory = 0x039E;  // lParam: payload (the path)
 constexpr UINT kUiRelease = 0x039F;          // a form's deferred free
 constexpr UINT kUiSelectCell = 0x03A0;       // lParam: packed cell
 constexpr UINT kUiPaint = 0x03A1;            // a paint box's exposure
+constexpr UINT kUiScriptStep = 0x03A2;       // the headless console's next command
 
 // Key codes (the virtual-key numbers).
 constexpr int kKeyBack = 0x08;

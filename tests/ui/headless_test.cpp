@@ -165,5 +165,48 @@ TEST_F(HeadlessTest, TheFirstCommandThatFailsEndsTheScript) {
   EXPECT_FALSE(dialog.Modal());
 }
 
+// The server's nested pump takes every input message first and then the
+// others; a command that opens a dialog must still be settled before the
+// next command runs, whichever pump takes the console's steps.
+TEST_F(HeadlessTest, ACommandWaitsForTheDialogTheOneBeforeOpenedUnderTheServersPump) {
+  Form dialog{nullptr, "Dialog"};
+  auto* field = new Edit(&dialog, &dialog, "Field");
+  auto* ok = new Button(&dialog, &dialog, "OK");
+  ok->OnClick = [&](Component&) { dialog.SetModalResult(mrOk); };
+  auto* open = new Button(&form, &form, "Open");
+  open->OnClick = [&](Component&) {
+    if (dialog.ShowModal() == mrOk) log.push_back("ok " + field->Text());
+    done = true;
+  };
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const std::string commands = "click Form.Open\nset Dialog.Field typed\nclick Dialog.OK\n";
+  ASSERT_EQ(::write(fds[1], commands.data(), commands.size()), static_cast<ssize_t>(commands.size()));
+  ::close(fds[1]);
+  std::FILE* out = std::tmpfile();
+  HeadlessConsole console("test", out);
+  console.OnScriptFailed = [&] {
+    done = true;
+    if (dialog.Modal()) dialog.Close();
+  };
+  ::testing::internal::CaptureStderr();
+  console.ReadCommands(fds[0]);
+  // Messages below WM_USER first, then those above WM_USER+9, as the
+  // server's pump after a socket event takes them.
+  auto server_pump = [] {
+    MSG msg;
+    while (PeekMessage(msg, 0, 0, WM_USER - 1, PM_REMOVE)) DispatchMessage(msg);
+    while (PeekMessage(msg, 0, WM_USER + 10, 0x7FFFFFFF, PM_REMOVE)) DispatchMessage(msg);
+  };
+  for (int i = 0; i < 1000 && !done; ++i) {
+    server_pump();
+    ::usleep(1000);
+  }
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(log, Strings{"ok typed"});
+  ::close(fds[0]);
+  std::fclose(out);
+}
+
 }  // namespace
 }  // namespace platform::ui
