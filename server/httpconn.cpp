@@ -286,10 +286,11 @@ void THTTP::ServeStep(int32_t slot) {
 
 // Whatever file the name showed when the status was chosen, the one the
 // open finds is sent. With none: 404 when no regular file is there, 500
-// when one is there but cannot be opened (descriptors, permission).
+// when one is there but cannot be opened (descriptors, permission). A HEAD
+// answer opens it too, so that its header is the one its GET would get.
 void THTTP::OpenAnswerFile(int32_t slot) {
   TReplyRecord& rp = Replies[slot];
-  if (rp.Status != 200 || Requests[slot].Method == rmHead) return;
+  if (rp.Status != 200) return;
   OpenFailure why;
   if (OpenSendFile(slot, rp.FileName.view(), false, &why)) return;
   if (!why.call) {
