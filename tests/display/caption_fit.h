@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "platform/msgloop.h"
+#include "tests/display/widgets.h"
 #include "platform/ui/automation.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/form.h"
@@ -102,12 +103,7 @@ class Checker {
                        need, room});
   }
 
-  // The front end marks each widget with the id of its control.
-  QWidget* WidgetOf(const ui::Control& c) const {
-    for (QWidget* w : window_->findChildren<QWidget*>())
-      if (w->property("halv_component").toULongLong() == c.Id()) return w;
-    return nullptr;
-  }
+  QWidget* WidgetOf(const ui::Control& c) const { return displaytest::WidgetOf(c, window_); }
 
   static int Width(const QFont& font, const QString& text) { return QFontMetrics(font).horizontalAdvance(text); }
 

@@ -18,6 +18,7 @@
 #include "platform/ui/dialogs.h"
 #include "platform/ui/form.h"
 #include "platform/ui/windows.h"
+#include "tests/display/widgets.h"
 #include "tests/display/xdisplay.h"
 #include "tests/korridan/korridan_site.h"
 #include "tests/support/sample_bbs.h"
@@ -461,12 +462,7 @@ std::set<int> DifferingRows(const QImage& a, const QImage& b) {
   return rows;
 }
 
-QWidget* WidgetOf(const platform::ui::Control& c) {
-  for (QWidget* top : QApplication::topLevelWidgets())
-    for (QWidget* w : top->findChildren<QWidget*>())
-      if (w->property("halv_component").toULongLong() == c.Id()) return w;
-  return nullptr;
-}
+using displaytest::WidgetOf;
 
 // "&Name" shows as "Name" with its N underlined: beside the same control
 // captioned "Name" it differs in one or two rows (the underline), where a

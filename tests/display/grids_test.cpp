@@ -35,6 +35,7 @@ namespace automation = platform::ui::automation;
 using captionfit::Q;
 using captionfit::WindowOf;
 using displaytest::Sh;
+using displaytest::WidgetOf;
 
 class KorridanWindows : public TempDirTest, public captionfit::FitCheck {
  protected:
@@ -75,14 +76,6 @@ class KorridanWindows : public TempDirTest, public captionfit::FitCheck {
   static bool SettleUntil(const std::function<bool()>& done) {
     for (int i = 0; i < 100 && !done(); ++i) Settle(50);
     return done();
-  }
-
-  template <class W>
-  static W* WidgetOf(const ui::Control& c) {
-    for (QWidget* top : QApplication::topLevelWidgets())
-      for (W* w : top->findChildren<W*>())
-        if (w->property("halv_component").toULongLong() == c.Id()) return w;
-    return nullptr;
   }
 
   // Wheel clicks of the X pointer over the middle of the widget: button 5

@@ -18,6 +18,7 @@
 #include "platform/ui/dialogs.h"
 #include "platform/ui/filectrls.h"
 #include "platform/ui/windows.h"
+#include "tests/display/widgets.h"
 #include "tests/display/xdisplay.h"
 #include "tests/tools/tools_fixture.h"
 #include "tools/secfrm.h"
@@ -29,12 +30,6 @@ namespace au = platform::ui::automation;
 namespace fs = std::filesystem;
 using namespace displaytest;
 
-QWidget* WidgetOf(const ui::Control& c) {
-  for (QWidget* top : QApplication::topLevelWidgets())
-    for (QWidget* w : top->findChildren<QWidget*>())
-      if (w->property("halv_component").toULongLong() == c.Id()) return w;
-  return nullptr;
-}
 
 std::string WindowId(QWidget* w) { return std::to_string(w->window()->winId()); }
 
