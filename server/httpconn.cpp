@@ -337,15 +337,9 @@ void THTTP::FlushStep(int32_t slot) {
   // megabyte answer by a sixth, and speeds up smaller ones).
   if (!FlushOutput(slot, with_body() && rp.ContentLength <= kCorkedBodyMax)) return;
   if (with_body()) {
-    if (Connections[slot]->FileOpen) {
-      state = csSendFile;
-      SendNextBlock(slot);
-    } else {
-      // The header promised a body that cannot be sent.
-      EngineLog(slot, "Cannot open " + rp.FileName.str() + " for sending; connection closed");
-      EndAfterHeader(slot);
-      state = csClose;
-    }
+    // HeaderStep opened the file before it wrote the header.
+    state = csSendFile;
+    SendNextBlock(slot);
   } else {
     EndAfterHeader(slot);
     state = csClose;
