@@ -460,7 +460,7 @@ bool ListBox::UserKey(int key) {
     }
     return true;
   }
-  if (ListKeyTarget(key, -1, 1, 1) < 0) return false;  // not a moving key
+  if (!IsListMovingKey(key)) return false;
   int target = ListKeyTarget(key, item_index_, Count(), ClientHeight() / std::max(1, item_height_));
   if (target < 0) return true;
   if (multi_select_ && ctrl) {

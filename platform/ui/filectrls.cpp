@@ -124,7 +124,7 @@ void DirectoryTree::UserInput(const Input& input) {
   }
   // A moving key chooses the directory it reaches, as a click on it would.
   int key = static_cast<int>(input.arg & ~kKeyCtrl);
-  if (input.message == kUiKey && ListKeyTarget(key, -1, 1, 1) == 0) {
+  if (input.message == kUiKey && IsListMovingKey(key)) {
     std::vector<Node> nodes = VisibleNodes();
     auto here = std::find_if(nodes.begin(), nodes.end(), [&](const Node& n) { return n.path == directory_; });
     int at = here == nodes.end() ? -1 : static_cast<int>(here - nodes.begin());

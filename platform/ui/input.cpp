@@ -79,6 +79,8 @@ void DispatchInput(uint32_t message, uint64_t target, intptr_t arg) {
   component->HandleInput(input);
 }
 
+bool IsListMovingKey(int key) { return ListKeyTarget(key, -1, 1, 1) == 0; }
+
 int ListKeyTarget(int key, int current, int count, int page) {
   if (count <= 0) return -1;
   int last = count - 1;

@@ -85,6 +85,8 @@ constexpr int kKeyCtrl = 0x10000;
 // Right as Up and Down); from no current item any of them goes to the first.
 // -1 when the list is empty or the key is not one of these.
 int ListKeyTarget(int key, int current, int count, int page);
+// Whether ListKeyTarget moves by key.
+bool IsListMovingKey(int key);
 
 // Two 16-bit numbers in one lParam (a cell's column and row, a size).
 constexpr LPARAM PackPair(int low, int high) {
