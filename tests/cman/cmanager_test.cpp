@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #include "tests/cman/cman_fixture.h"
+#include "tests/support/spawn.h"
 #include "tools/cmanfrm.h"
 
 namespace {
@@ -50,19 +51,8 @@ class ManagerProgram : public ::testing::Test {
     EXPECT_EQ(::pipe(err), 0);
     std::string exe = prog + fs::path(MANAGER_PATH).filename().string();
     std::string registry = bbs.dir / "registry";
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      ::dup2(in[0], 0);
-      ::dup2(out[1], 1);
-      ::dup2(err[1], 2);
-      for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) ::close(fd);
-      ::setenv("HALVORINE_REGISTRY", registry.c_str(), 1);
-      ::unsetenv("DISPLAY");
-      ::unsetenv("WAYLAND_DISPLAY");
-      ::chdir(bbs.dir.path().c_str());
-      ::execl(exe.c_str(), exe.c_str(), "--headless", "--commands", static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
+    pid_t pid = testsupport::SpawnProgram({exe, bbs.dir.path(), registry}, in[0], out[1], err[1],
+                                          {in[1], out[0], err[0]});
     ::close(in[0]);
     ::close(out[1]);
     ::close(err[1]);

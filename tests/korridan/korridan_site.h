@@ -40,6 +40,7 @@
 #include "tests/support/program_dir.h"
 #include "tests/support/execute_sql.h"
 #include "tests/support/security_tables.h"
+#include "tests/support/spawn.h"
 
 namespace korridan_test {
 
@@ -135,31 +136,14 @@ class KorridanSite : public ::testing::Test {
     ASSERT_EQ(::pipe(in), 0);
     ASSERT_EQ(::pipe(out), 0);
     if (pipe_size > 0) ::fcntl(out[1], F_SETPIPE_SZ, pipe_size);
-    pid_ = fork();
-    if (pid_ == 0) {
-      setenv("HALVORINE_REGISTRY", (root_ + "/registry").c_str(), 1);
-      if (!clock_.empty()) setenv("HALVORINE_CLOCK", clock_.c_str(), 1);
-      if (!window_) {
-        unsetenv("DISPLAY");
-        unsetenv("WAYLAND_DISPLAY");
-      }
-      if (::chdir(cwd_.c_str()) != 0) _exit(126);
-      int err = ::open((root_ + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      dup2(err, 2);
-      for (int fd : {in[0], in[1], out[0], out[1], err}) ::close(fd);
-      std::string exe = prog_ + "korridan";
-      if (window_)
-        execl(exe.c_str(), "korridan", static_cast<char*>(nullptr));
-      else
-        execl(exe.c_str(), "korridan", "--headless", with_commands_ ? "--commands" : static_cast<char*>(nullptr),
-              static_cast<char*>(nullptr));
-      _exit(127);
-    }
+    int err = ::open((root_ + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    testsupport::Spawn spawn{prog_ + "korridan", cwd_, root_ + "/registry"};
+    spawn.args = window_ ? std::vector<std::string>{} : with_commands_ ? spawn.args : std::vector<std::string>{"--headless"};
+    spawn.clock = clock_;
+    spawn.display = window_;
+    pid_ = testsupport::SpawnProgram(spawn, in[0], out[1], err, {in[1], out[0]});
     ASSERT_GT(pid_, 0);
-    ::close(in[0]);
-    ::close(out[1]);
+    for (int fd : {in[0], out[1], err}) ::close(fd);
     stdin_ = in[1];
     stdout_ = out[0];
     reader_ = std::thread([this] { ReadOutput(); });

@@ -6,6 +6,7 @@
 
 #include "tests/korridan/korridan_site.h"
 #include "tests/support/sample_bbs.h"
+#include "tests/support/spawn.h"
 
 namespace korridan_test {
 namespace {
@@ -39,26 +40,12 @@ class CommandInput : public KorridanSite, public ::testing::WithParamInterface<C
     WriteFile(file, commands);
     int in[2] = {-1, -1};
     if (c.input == Input::Pipe && ::pipe(in) != 0) return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-      setenv("HALVORINE_REGISTRY", (root_ + "/registry").c_str(), 1);
-      unsetenv("DISPLAY");
-      unsetenv("WAYLAND_DISPLAY");
-      if (::chdir(prog_.c_str()) != 0) _exit(126);
-      int input = c.input == Input::Pipe      ? in[0]
-                  : c.input == Input::DevNull ? ::open("/dev/null", O_RDONLY)
-                                              : ::open(file.c_str(), O_RDONLY);
-      int out = ::open((root_ + "/out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      int err = ::open((root_ + "/err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(input, 0);
-      dup2(out, 1);
-      dup2(err, 2);
-      std::string exe = prog_ + c.program;
-      execl(exe.c_str(), c.program, "--headless", "--commands", static_cast<char*>(nullptr));
-      _exit(127);
-    }
+    if (c.input != Input::Pipe) in[0] = ::open(c.input == Input::DevNull ? "/dev/null" : file.c_str(), O_RDONLY);
+    int out = ::open((root_ + "/out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = ::open((root_ + "/err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = testsupport::SpawnProgram({prog_ + c.program, prog_, root_ + "/registry"}, in[0], out, err, {in[1]});
+    for (int fd : {in[0], out, err}) ::close(fd);
     if (c.input == Input::Pipe) {
-      ::close(in[0]);
       EXPECT_EQ(::write(in[1], commands.data(), commands.size()), static_cast<ssize_t>(commands.size()));
       ::close(in[1]);
     }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/korridan/korridan_site.h"
+#include "tests/support/spawn.h"
 
 namespace korridan_test {
 namespace {
@@ -25,23 +26,10 @@ class SecManager : public KorridanSite {
     WriteIni();
     int in[2];
     if (::pipe(in) != 0) return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-      setenv("HALVORINE_REGISTRY", (root_ + "/registry").c_str(), 1);
-      unsetenv("DISPLAY");
-      unsetenv("WAYLAND_DISPLAY");
-      if (::chdir(prog_.c_str()) != 0) _exit(126);
-      int out = ::open((root_ + "/sm-out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      int err = ::open((root_ + "/sm-err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(in[0], 0);
-      dup2(out, 1);
-      dup2(err, 2);
-      for (int fd : {in[0], in[1], out, err}) ::close(fd);
-      std::string exe = prog_ + "secmanager";
-      execl(exe.c_str(), "secmanager", "--headless", "--commands", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    ::close(in[0]);
+    int out = ::open((root_ + "/sm-out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = ::open((root_ + "/sm-err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = testsupport::SpawnProgram({prog_ + "secmanager", prog_, root_ + "/registry"}, in[0], out, err, {in[1]});
+    for (int fd : {in[0], out, err}) ::close(fd);
     std::string text;
     for (const std::string& c : commands) text += c + "\n";
     bool written = ::write(in[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
