@@ -7,13 +7,15 @@
 // GetServerHwnd) with wParam the slot and lParam the result (1: the page is
 // in the output file) once it is done. Until then the thread may touch
 // only its own data, its own files and the interface library's exports --
-// never the buffers or the info block after the post. Each thread is joined
-// before the library is unloaded.
+// never the buffers or the info block after the post. A finished thread is
+// joined at the next call, and every thread before the library is unloaded.
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -39,15 +41,41 @@ int DelayFrom(const char* request) {
   return ms < 0 ? 0 : ms > 10000 ? 10000 : static_cast<int>(ms);
 }
 
-std::mutex threads_lock;
-struct Threads {
-  std::vector<std::thread> list;
-  ~Threads() {
-    std::lock_guard<std::mutex> guard(threads_lock);
-    for (std::thread& t : list)
-      if (t.joinable()) t.join();
+// The library's threads. A finished one is joined at the next call, so its
+// stack goes back at once rather than at unloading; unloading joins the
+// ones still running, so no thread runs code that is being unmapped.
+class Workers {
+ public:
+  ~Workers() {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (Worker& w : workers_) w.thread.join();
   }
-} threads;
+  template <typename Fn>
+  void Start(Fn fn) {
+    std::lock_guard<std::mutex> guard(lock_);
+    std::erase_if(workers_, [](Worker& w) {
+      if (!w.done->load()) return false;
+      w.thread.join();
+      return true;
+    });
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    workers_.push_back(Worker{std::thread([fn, done] {
+                                fn();
+                                done->store(true);
+                              }),
+                              done});
+  }
+
+ private:
+  struct Worker {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::mutex lock_;
+  std::vector<Worker> workers_;
+};
+
+Workers workers;
 
 }  // namespace
 
@@ -60,8 +88,7 @@ EXTENSION_EXPORT int32_t MAKEPAGE(char* outFile, char* request, TConnectionInfo*
     uint32_t window = GetServerHwnd();
     // Without a server window there is nobody to tell later: finish now.
     if (window == 0) return WritePage(name, 0) ? 1 : 500;
-    std::lock_guard<std::mutex> guard(threads_lock);
-    threads.list.emplace_back([name, ms, cid, window] {
+    workers.Start([name, ms, cid, window] {
       std::this_thread::sleep_for(std::chrono::milliseconds(ms));
       int32_t result = WritePage(name, ms) ? 1 : 500;
       HalvPostMessage(window, HALV_WM_EXTENSION_DONE, static_cast<uintptr_t>(cid), result);
