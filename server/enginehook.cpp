@@ -155,8 +155,11 @@ std::string TEngineHook::TagAnswer(int32_t tag_id, int32_t slot, std::string_vie
   if (tag_id == kTagRun) {
     if (!Calls.Slot(slot)) return {};
     std::string name = RunFileName(slot, Http.NextRunFileNumber(slot));
-    RunPageForEngine(parameter, slot, name);
-    return "<$F " + name + ">";
+    bool include = false;
+    RunPageForEngine(parameter, slot, name, &include);
+    // A library that finishes later leaves the tag's place empty: the page
+    // is not held for it, and the file it writes is nobody's.
+    return include ? "<$F " + name + ">" : std::string();
   }
   if (tag_id == kTagResource) return ResourceAnswer(parameter);
   return {};
@@ -178,7 +181,9 @@ std::string TEngineHook::ResourceAnswer(std::string_view parameter) const {
   return {};
 }
 
-int32_t TEngineHook::RunPageForEngine(std::string_view parameter, int32_t slot, std::string_view out_name) {
+int32_t TEngineHook::RunPageForEngine(std::string_view parameter, int32_t slot, std::string_view out_name,
+                                      bool* include) {
+  if (include) *include = true;
   TSock* c = Calls.Slot(slot);
   if (!c) return 404;
   std::string name = ExtensionLibraryName(parameter);
@@ -189,6 +194,13 @@ int32_t TEngineHook::RunPageForEngine(std::string_view parameter, int32_t slot, 
   TMakePage make_page = found.MakePage;
   if (!make_page) {
     if (int32_t now = Calls.Cache.Finish(name, false, false)) ShowRowFromAnyThread(now);
+    return 404;
+  }
+  if (!Calls.BeginRunCall(slot)) {
+    // An earlier call on the slot has not completed: its completion would
+    // be taken for this one's. The library is not called.
+    if (int32_t now = Calls.Cache.Finish(name, false, false)) ShowRowFromAnyThread(now);
+    if (include) *include = false;
     return 404;
   }
   char param_buf[256];
@@ -204,10 +216,11 @@ int32_t TEngineHook::RunPageForEngine(std::string_view parameter, int32_t slot, 
   c->MarkBusy();
   int32_t r = make_page(out_buf, param_buf, &c->Info);
   if (!was_busy) c->MarkIdle();
-  // A library that goes on in its own thread here gets no completion; its
-  // use is kept so that it is never unloaded under that thread.
-  if (r != 2) entry = Calls.Cache.Finish(name, false, false);
+  // A library that goes on in its own thread keeps its use until its
+  // completion, so that it is never unloaded under that thread.
+  if (Calls.EndRunCall(slot, r, name, out_name)) entry = Calls.Cache.Finish(name, false, false);
   if (entry) ShowRowFromAnyThread(entry);
   c->Info.CallContext = saved_context;
+  if (include) *include = r != 2;
   return ExtensionResultStatus(r);
 }

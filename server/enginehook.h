@@ -88,8 +88,11 @@ class TEngineHook {
   std::string TagAnswer(int32_t tag_id, int32_t slot, std::string_view parameter);
 
   // Runs the library a "$RUN" parameter names into out_name; the result as
-  // an HTTP status (not used by the tag).
-  int32_t RunPageForEngine(std::string_view parameter, int32_t slot, std::string_view out_name);
+  // an HTTP status (not used by the tag). include (when given) is false when
+  // out_name holds no page for the tag: the library finishes later, or was
+  // not called because an earlier late call on the slot has not completed.
+  int32_t RunPageForEngine(std::string_view parameter, int32_t slot, std::string_view out_name,
+                           bool* include = nullptr);
 
   TExtensionCalls& Calls;
   THTTP& Http;

@@ -106,10 +106,7 @@ int32_t TExtensionCalls::CallExtensionPage(int32_t slot, int32_t socket, bool in
   c->MarkBusy();
   int32_t r = make_page(file_buf_[slot], request_buf_[slot], &c->Info);
   if (r == 2) {
-    CountEvent(evThreadsStarted);
-    c->AwaitingCompletion = true;
-    SetAwaiting(slot, ckExtension);
-    Http.ExtensionSlot[slot] = entry;
+    AwaitLateCall(slot, entry);
     return 2;
   }
   c->AwaitingCompletion = false;
@@ -210,10 +207,7 @@ int32_t TExtensionCalls::CallPostEnd(int32_t slot) {
   CountEvent(evEndPost);
   int32_t r = ExtensionResultStatus(post_end(file_buf_[slot], slot, &c->Info));
   if (r == 2) {
-    CountEvent(evThreadsStarted);
-    c->AwaitingCompletion = true;
-    SetAwaiting(slot, ckExtension);
-    Http.ExtensionSlot[slot] = entry;
+    AwaitLateCall(slot, entry);
   } else {
     c->MarkIdle();
     TakeBuffers(slot);
@@ -232,19 +226,94 @@ bool TExtensionCalls::PostEndOnDisconnect(int32_t slot) {
   return true;
 }
 
+void TExtensionCalls::AwaitLateCall(int32_t slot, int32_t entry) {
+  CountEvent(evThreadsStarted);
+  Slot(slot)->AwaitingCompletion = true;
+  SetAwaiting(slot, ckExtension);
+  Http.ExtensionSlot[slot] = entry;
+  std::lock_guard<std::mutex> guard(late_lock_);
+  late_[slot] = lcOutstanding;
+  late_library_[slot] = Http.ExtensionName[slot].str();
+  late_file_[slot] = ExtensionOutputName(slot);
+  Http.LateCallOutstanding[slot] = true;
+}
+
+void TExtensionCalls::EndLateCall(int32_t slot) {
+  std::lock_guard<std::mutex> guard(late_lock_);
+  late_[slot] = lcNone;
+  late_library_[slot].clear();
+  late_file_[slot].clear();
+  Http.LateCallOutstanding[slot] = false;
+}
+
+bool TExtensionCalls::BeginRunCall(int32_t slot) {
+  if (slot < 1 || slot > kMaxSlots) return false;
+  std::lock_guard<std::mutex> guard(late_lock_);
+  if (late_[slot] != lcNone || Http.LateCallOutstanding[slot]) return false;
+  late_[slot] = lcRunning;
+  return true;
+}
+
+bool TExtensionCalls::EndRunCall(int32_t slot, int32_t result, std::string_view name, std::string_view out_file) {
+  std::lock_guard<std::mutex> guard(late_lock_);
+  if (result == 2 && late_[slot] == lcRunning) {
+    late_[slot] = lcOutstanding;
+    late_library_[slot] = name;
+    late_file_[slot] = out_file;
+    Http.LateCallOutstanding[slot] = true;
+    return false;
+  }
+  late_[slot] = lcNone;
+  return true;
+}
+
+void TExtensionCalls::ForgetLateUses() {
+  std::lock_guard<std::mutex> guard(late_lock_);
+  for (std::string& name : late_library_) name.clear();
+}
+
+// Nobody waits for this completion. It still ends the late call it belongs
+// to: the library's use goes, the slot takes connections again, and the
+// page it wrote, which no client gets, is deleted.
+void TExtensionCalls::DropCompletion(int32_t slot) {
+  std::string library, file;
+  if (slot >= 1) {
+    std::lock_guard<std::mutex> guard(late_lock_);
+    if (late_[slot] == lcRunning) {
+      late_[slot] = lcEarly;
+    } else if (late_[slot] == lcOutstanding) {
+      library.swap(late_library_[slot]);
+      file.swap(late_file_[slot]);
+      late_[slot] = lcNone;
+      Http.LateCallOutstanding[slot] = false;
+    }
+  }
+  if (!library.empty())
+    if (int32_t entry = Cache.Finish(library, true, false)) ShowRow(entry);
+  if (!file.empty()) platform::DeleteFile(file);
+  Log(slot, "Completion dropped: no call on this slot waits for it");
+}
+
 void TExtensionCalls::OnExtensionDone(const platform::MSG& msg) {
   // A completion counts only for a slot that awaits one from an extension:
   // a duplicate, a late one after an abort, or one naming a foreign slot is
   // dropped.
-  if (msg.wParam < 1 || msg.wParam > static_cast<platform::WPARAM>(kMaxSlots)) return;
+  if (msg.wParam < 1 || msg.wParam > static_cast<platform::WPARAM>(kMaxSlots)) {
+    DropCompletion(0);
+    return;
+  }
   int32_t slot = static_cast<int32_t>(msg.wParam);
-  if (!Awaits(slot, ckExtension)) return;
+  if (!Awaits(slot, ckExtension)) {
+    DropCompletion(slot);
+    return;
+  }
   TSock* c = Slot(slot);
   CountEvent(evThreadsFinished);
   int32_t result = static_cast<int32_t>(msg.lParam);
   Http.Replies[slot].Status = ExtensionResultStatus(result);
   c->AwaitingCompletion = false;
   SetAwaiting(slot, ckNone);
+  EndLateCall(slot);
   Http.ExtensionSlot[slot] = 0;
   Http.ConnState[slot] = csServe;
   TakeBuffers(slot);

@@ -16,6 +16,13 @@
 //    on a slot that awaits an extension's completion, sets csServe and the
 //    status, then runs the two continuations below.
 //
+// The completion names only the slot, so a slot has at most one call that
+// answered "later" and has not completed. From that answer to its
+// completion the slot takes no new connection (TServer::LateCallOutstanding)
+// and no further call. A completion that no call waits for any more (a
+// "$RUN" tag's, one after the stop gave up waiting, a stray one) ends the
+// late call it belongs to, if any, and is dropped with one log line.
+//
 // The continuations must be set before the first completion can arrive:
 //   ProcessConnection(slot)  runs the state machine once for the slot;
 //   Disconnect(slot)         the console's disconnect handler, called after
@@ -24,6 +31,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -76,6 +84,18 @@ class TExtensionCalls {
   // What the slot last waited for, even after an abort gave up waiting.
   TCompletionKind AwaitedKind(int32_t slot) const;
 
+  // A "$RUN" call on the slot, from any thread. BeginRunCall is false, and
+  // the library must not be called, while a late call is outstanding on the
+  // slot. EndRunCall takes the library's answer: for a 2 the call stays
+  // outstanding, holding the use of library name, until its completion;
+  // false then, since there is no page to include. True otherwise, with the
+  // use already released.
+  bool BeginRunCall(int32_t slot);
+  bool EndRunCall(int32_t slot, int32_t result, std::string_view name, std::string_view out_file);
+  // The cache's table was cleared: late calls still outstanding hold no use
+  // in the new one.
+  void ForgetLateUses();
+
   // The slot's connection object when slot is 1..MaxSockets and has one.
   TSock* Slot(int32_t slot) const;
 
@@ -95,6 +115,19 @@ class TExtensionCalls {
   // finishes later may still write into them.
   void TakeBuffers(int32_t slot);
   void FinishCall(int32_t slot, std::string_view name, bool count_thread);
+  // A direct call answered 2: the slot awaits its completion.
+  void AwaitLateCall(int32_t slot, int32_t entry);
+  void EndLateCall(int32_t slot);
+  void DropCompletion(int32_t slot);
+
+  // The slot's late call, guarded by late_lock_ since a "$RUN" call runs on
+  // the page engine's thread. lcEarly: its completion came while the
+  // library had not yet returned.
+  enum TLateCall : uint8_t { lcNone, lcRunning, lcEarly, lcOutstanding };
+  std::mutex late_lock_;
+  TLateCall late_[kMaxSlots + 1] = {};
+  std::string late_library_[kMaxSlots + 1];  // whose use the call holds; empty: none
+  std::string late_file_[kMaxSlots + 1];     // its output file, nobody's once dropped
 
   TCompletionKind awaiting_[kMaxSlots + 1] = {};
   char file_buf_[kMaxSlots + 1][256] = {};

@@ -58,6 +58,7 @@ bool THTTP::Start(THttpLogProc log, TRequestShownProc shown, TExtensionRowProc r
   ExtensionRowProc = std::move(row);
 
   if (!Outside) Outside = std::make_shared<TOutsideLibraries>(*this);
+  Outside->Calls.ForgetLateUses();
   for (int32_t i = 1; i <= MaxSockets; ++i) {
     InitSlotRecord(Requests[i], this, i);
     RunFileCounter[i] = 1;

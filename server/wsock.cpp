@@ -282,10 +282,16 @@ int32_t TServer::FindSlotBySocket(int32_t socket) const {
   return 0;
 }
 
+int32_t TServer::FindFreeSlot() const {
+  for (int32_t i = 1; i <= MaxSockets; ++i)
+    if (Connections[i] && Connections[i]->SocketNum == -1 && !LateCallOutstanding[i]) return i;
+  return 0;
+}
+
 int32_t TServer::AcceptConnection() {
   TSock* listener = Connections[0];
   if (!listener || listener->SocketNum < 0) return 0;
-  int32_t slot = FindSlotBySocket(-1);
+  int32_t slot = FindFreeSlot();
   sockaddr_in peer{};
   int len = sizeof peer;
   int32_t s = ws::accept(listener->SocketNum, reinterpret_cast<sockaddr*>(&peer), &len);

@@ -15,6 +15,7 @@
 
 #include <netinet/in.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -116,6 +117,8 @@ class TServer {
   platform::HWND Handle() const { return hwnd_; }
 
   int32_t FindSlotBySocket(int32_t socket) const;
+  // The first slot without a connection and without a late call; 0 when none.
+  int32_t FindFreeSlot() const;
   int32_t AcceptConnection();
   void OnSocketMessage(const platform::MSG& msg);
   // FD_READ: what the socket holds goes into the slot's input FIFO.
@@ -164,6 +167,11 @@ class TServer {
   int32_t MaxSockets = 0;
   int32_t MaxPersistentSockets = 0;
   TSock* Connections[kMaxSlots + 1] = {};
+  // Slots on which an extension call that answered "later" has not
+  // completed. Such a slot takes no new connection, so that the call's
+  // completion and the file it writes reach no other client. Set from the
+  // page engine's thread too; kept across starts, as the call runs on.
+  std::atomic<bool> LateCallOutstanding[kMaxSlots + 1] = {};
   bool Listening = false;
 
   // Stop loop pacing: the sleep when the queue is empty, the idle passes

@@ -4,6 +4,7 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <regex>
 
@@ -42,6 +43,9 @@ std::string SendInParts(int port, const std::vector<std::string>& parts, int pau
   bool timed_out = false;
   return c.ReadAll(10000, &timed_out);
 }
+
+// The server's line for a completion that no call waits for.
+constexpr char kDroppedCompletion[] = "Completion dropped: no call on this slot waits for it";
 
 std::string Body(const std::string& answer) {
   std::size_t end = answer.find("\r\n\r\n");
@@ -130,6 +134,48 @@ TEST_F(ExtensionSite, ResetsMidPostAndDuringALateCompletionLeaveTheSlotsServing)
     std::string answer = Get("GET /$LATER.DLL?ms=10 HTTP/1.0\r\n\r\n");
     EXPECT_EQ(answer.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << answer;
   }
+}
+
+// On an idle server: a page whose "$RUN" library finishes later, then
+// direct calls that each outlast the one before. Each client gets its own
+// page. The tags stay empty: the second is not called while the first is
+// outstanding, and the first's completion reaches no client.
+TEST_F(ExtensionSite, ALateCompletionReachesOnlyItsOwnCall) {
+  WriteFile(home_ + "runlater.html", "<html><body>{{$RUN $LATER.DLL?ms=300}}{{$RUN $LATER.DLL?ms=0}}</body></html>\n");
+  Start();
+  EXPECT_EQ(Get("GET /runlater.html HTTP/1.0\r\n\r\n"), Ok("text/html", "<html><body></body></html>\n"));
+  for (int ms : {900, 750, 600}) {
+    EXPECT_EQ(Get("GET /$LATER.DLL?ms=" + std::to_string(ms) + " HTTP/1.0\r\n\r\n"),
+              Ok("text/html", "<html><body><p>Finished after " + std::to_string(ms) + " ms</p></body></html>\n"));
+  }
+  std::string log = ServerLog();
+  std::size_t dropped = 0;
+  for (std::size_t at = 0; (at = log.find(kDroppedCompletion, at)) != std::string::npos; ++at) ++dropped;
+  EXPECT_EQ(dropped, 1u) << "the first tag's completion, which no call waits for: " << log;
+}
+
+// Each call's finished thread is let go: the server's memory map does not
+// grow with the calls.
+TEST_F(ExtensionSite, ThreeThousandLateCallsLeaveTheMemoryMapAsItWas) {
+  max_sockets_ = 16;
+  Start();
+  const std::string request = "GET /$LATER.DLL?ms=0 HTTP/1.0\r\n\r\n";
+  const std::string page = Ok("text/html", "<html><body><p>Finished after 0 ms</p></body></html>\n");
+  ASSERT_EQ(Get(request), page);  // the library and the engine are loaded
+  auto mappings = [this] {
+    std::string maps = ReadFile("/proc/" + std::to_string(pid_) + "/maps");
+    return std::count(maps.begin(), maps.end(), '\n');
+  };
+  const long before = mappings();
+  std::atomic<int> pages{0};
+  std::vector<std::thread> clients;
+  for (int t = 0; t < 8; ++t)
+    clients.emplace_back([&] {
+      for (int i = 0; i < 375; ++i) pages += Get(request) == page;
+    });
+  for (std::thread& t : clients) t.join();
+  EXPECT_EQ(pages.load(), 3000);
+  EXPECT_LT(mappings() - before, 100) << "new mappings after 3000 calls";
 }
 
 // Content-Length: every value a 32-bit count holds counts the body (a line

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -17,6 +18,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::testing::CurrentDirGuard;
+
+constexpr char kDropped[] = "Completion dropped: no call on this slot waits for it";
 using platform::testing::ReadText;
 using platform::testing::ScratchDir;
 using platform::testing::WriteText;
@@ -298,6 +301,33 @@ TEST_F(ExtCalls, CompletionsForSlotsThatDoNotAwaitOneAreIgnored) {
   EXPECT_EQ(cache.Entry(e).InUse, 1);
   EXPECT_EQ(http.Replies[1].Status, 0);
   EXPECT_TRUE(Sock(1).AwaitingCompletion);
+  EXPECT_EQ(std::count(log.begin(), log.end(), kDropped), 5) << "one line for each";
+}
+
+// A "$RUN" call that answered 2 holds its slot and its use until its
+// completion, which no call waits for; also when the completion comes
+// before the library has returned on the page engine's thread.
+TEST_F(ExtCalls, ALateRunCallHoldsItsSlotUntilItsCompletionWhichIsDropped) {
+  Install("UNLOADME.DLL");
+  const std::string page = dir / "RUN1-1.HTM";
+  int32_t e = 0;
+  ASSERT_TRUE(cache.Acquire("UNLOADME.DLL", e));
+  ASSERT_TRUE(calls.BeginRunCall(1));
+  EXPECT_FALSE(calls.EndRunCall(1, 2, "UNLOADME.DLL", page)) << "the use is kept";
+  EXPECT_TRUE(http.LateCallOutstanding[1]);
+  EXPECT_FALSE(calls.BeginRunCall(1)) << "no second call on the slot";
+  WriteText(page, "nobody's");
+  calls.OnExtensionDone(Done(1, 1));
+  EXPECT_FALSE(http.LateCallOutstanding[1]);
+  EXPECT_EQ(cache.Entry(e).InUse, 0);
+  EXPECT_FALSE(platform::FileExists(page));
+  EXPECT_TRUE(processed.empty());
+  EXPECT_EQ(log, std::vector<std::string>{kDropped});
+  ASSERT_TRUE(calls.BeginRunCall(1));
+  calls.OnExtensionDone(Done(1, 1));
+  EXPECT_TRUE(calls.EndRunCall(1, 2, "UNLOADME.DLL", page)) << "the use goes at once";
+  EXPECT_FALSE(http.LateCallOutstanding[1]);
+  EXPECT_TRUE(calls.BeginRunCall(1));
 }
 
 TEST_F(ExtCalls, ACompletionEndsTheWaitOnce) {
