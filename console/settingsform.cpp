@@ -8,6 +8,7 @@
 #include "foundation/settings.h"
 #include "platform/files.h"
 #include "platform/msgbox.h"
+#include "platform/ui/application.h"
 #include "platform/ui/convert.h"
 
 namespace ui = platform::ui;
@@ -184,6 +185,7 @@ TSettingsForm::TSettingsForm(ui::Component* owner) : ui::Form(owner, "SettingsFo
   Bind(OnCreate, this, &TSettingsForm::FormCreate);
   Bind(OnShow, this, &TSettingsForm::FormShow);
   Bind(OnHide, this, &TSettingsForm::FormHide);
+  OnClose = [this](ui::Component& sender, ui::CloseAction& action) { FormClose(sender, action); };
   Bind(OnDestroy, this, &TSettingsForm::FormDestroy);
   Bind(IncludeAdd->OnClick, this, &TSettingsForm::IncludeAddClick);
   Bind(IncludeEdit->OnClick, this, &TSettingsForm::IncludeEditClick);
@@ -263,7 +265,28 @@ void TSettingsForm::FormShow(ui::Component&) {
   FillMimeGrid();
 }
 
+ui::Edit* TSettingsForm::BadNumberField() const {
+  for (ui::Edit* field : std::initializer_list<ui::Edit*>{PortEdit, SocketsEdit, BacklogEdit}) {
+    int32_t value = 0;
+    if (!ui::ReadInt32(field->Text(), value)) return field;
+  }
+  return nullptr;
+}
+
+void TSettingsForm::FormClose(ui::Component&, ui::CloseAction& action) {
+  ui::Edit* bad = BadNumberField();
+  if (!bad) return;
+  action = ui::CloseAction::None;
+  for (int i = 0; i < Notebook->PageCount(); ++i)
+    if (bad->Parent() == Notebook->GetPage(i)) Notebook->SetPageIndex(i);
+  if (bad->CanFocus()) bad->SetFocus();
+  ui::Guarded([bad] { ui::StrToInt(bad->Text()); });  // the message of the bad number
+}
+
 void TSettingsForm::FormHide(ui::Component&) {
+  // Only a hiding that no close asked for (the program ending) comes here
+  // with a bad number: it is reported, and nothing is written.
+  if (ui::Edit* bad = BadNumberField()) ui::StrToInt(bad->Text());
   for (ui::Edit* dir : {HomeDir, TempDir, MapsDir, LogsDir}) {
     const std::string& text = dir->Text();
     if (!text.empty() && text.back() != '/' && text.back() != '\\') dir->SetText(text + "/");

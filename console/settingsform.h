@@ -7,10 +7,12 @@
 // include, alias and MIME lists live as long as the dialog: each showing
 // adds what the files hold to them, and the grids, refilled from the lists,
 // are what is saved. Includes, Aliases and MimeTypes are each replaced in
-// one write. A number field whose text is no number stops the saving at
-// that key with "'<text>' is not a valid integer value"; a refused write
-// stops it with "Unable to write to <path>". Either shows in the standard
-// error box, and what the files hold after the stop stays as it was.
+// one write. Every number field is read before anything is written: one
+// whose text is no number shows "'<text>' is not a valid integer value" in
+// the standard error box, and a close (OK or the close box) is refused with
+// the field's page shown and the field focused, so nothing is written. A
+// refused write stops the saving with "Unable to write to <path>"; what the
+// files hold after the stop stays as it was.
 #pragma once
 
 #include <string>
@@ -92,6 +94,8 @@ class TSettingsForm : public platform::ui::Form {
   void FormCreate(platform::ui::Component& sender);
   void FormShow(platform::ui::Component& sender);
   void FormHide(platform::ui::Component& sender);
+  // Keeps the dialog open while a number field holds no number.
+  void FormClose(platform::ui::Component& sender, platform::ui::CloseAction& action);
   void FormDestroy(platform::ui::Component& sender);
   void IncludeAddClick(platform::ui::Component& sender);
   void IncludeEditClick(platform::ui::Component& sender);
@@ -124,6 +128,8 @@ class TSettingsForm : public platform::ui::Form {
   void EditEntry(const EntryKind& kind);
   void DeleteEntry(const EntryKind& kind);
   void FillGrid(const EntryKind& kind);
+  // The first number field whose text is no number, or nullptr.
+  platform::ui::Edit* BadNumberField() const;
 };
 
 extern TSettingsForm* SettingsForm;

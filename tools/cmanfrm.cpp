@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
+#include <stdexcept>
 
 #include "foundation/securitystore.h"
 #include "foundation/serverconfig.h"
@@ -16,6 +18,30 @@
 namespace ui = platform::ui;
 
 TMain* Main = nullptr;
+
+namespace {
+
+#ifdef HALV_LIBMANAGER
+// A library's path as its header holds it: with one trailing "/" where that
+// fits, an empty path as "/". A path longer than the field is refused, never
+// stored cut.
+std::string LibraryPath(std::string path) {
+  constexpr size_t kMax = sizeof(TBbsDirectoryHeader::Path) - 1;
+  if (path.size() > kMax)
+    throw std::runtime_error("The path to the files is longer than " + std::to_string(kMax) + " characters: " + path);
+  if ((path.empty() || path.back() != '/') && path.size() < kMax) path += '/';
+  return path;
+}
+#else
+// A count or a length of the subboard record: never negative, and at most
+// what the field's signed type holds.
+template <class Field>
+Field RecordNumber(const ui::Edit& field, const char* what) {
+  return static_cast<Field>(ui::StrToIntRange(field.Text(), 0, std::numeric_limits<Field>::max(), what, true));
+}
+#endif
+
+}  // namespace
 
 TMain::TMain(ui::Component* owner) : ui::Form(owner, "Main") {
   SetCaption("Conference Manager");
@@ -375,20 +401,21 @@ void TMain::SaveConfProperties() {
     return;
   }
 #ifdef HALV_LIBMANAGER
+  // A path the header cannot hold stops the save before anything is
+  // written. File names are case-sensitive: the case is kept.
+  std::string path = LibraryPath(PathToFiles->Text());
   SetFieldText(Directory->Description, ConfDesc->Text());
-  std::string path = PathToFiles->Text();  // file names are case-sensitive
-  if (path.size() > 45) path.resize(45);
-  if ((path.empty() || path.back() != '/') && path.size() < 45) path += '/';
   SetFieldText(Directory->Path, path);
   Directory->CdRom = CopyBox->Checked() ? 1 : 0;
 #else
-  // A field without a number stops the save before anything is written;
-  // the fields keep their texts to be put right.
-  int32_t max_messages = ui::StrToInt(MaxMsgs->Text(), true);
-  int32_t max_length = ui::StrToInt(MaxLength->Text(), true);
+  // A field without a number, or with one its record field cannot hold,
+  // stops the save before anything is written; the fields keep their texts
+  // to be put right.
+  auto max_messages = RecordNumber<decltype(Subboard->MaxMessages)>(*MaxMsgs, "Maximum Messages");
+  auto max_length = RecordNumber<decltype(Subboard->MaxLength)>(*MaxLength, "Maximum Length");
   SetFieldText(Subboard->Description, ConfDesc->Text());
   Subboard->MaxMessages = max_messages;
-  Subboard->MaxLength = static_cast<int16_t>(static_cast<uint16_t>(max_length & 0xFFFF));
+  Subboard->MaxLength = max_length;
   Subboard->AllowAnonymous = AllowAnon->Checked() ? 1 : 0;
   Subboard->AutoPurge = AutoPurge->Checked() ? 1 : 0;
   Subboard->Compression = Compress->Checked() ? 1 : 0;
@@ -511,6 +538,8 @@ void TMain::NewConfClick(ui::Component&) {
     if (name.empty() || FindConfByName(name, 1) >= 0) continue;
     std::string path = NewConfFrm->NewConfPath->Text();
 #ifdef HALV_LIBMANAGER
+    // A path the header cannot hold is reported, and the dialog comes back.
+    if (!ui::Guarded([&] { path = LibraryPath(path); })) continue;
     TBbsDirectoryHeader record{};
     SetFieldText(record.Path, path);
     bool created = BbsAddDirectory(name, record, path);

@@ -18,4 +18,11 @@ HALV_EXPORT bool ReadInt32(std::string_view text, int32_t& value, bool trailing_
 // "'<text>' is not a valid integer value".
 HALV_EXPORT int32_t StrToInt(const std::string& text, bool trailing_blanks = false);
 
+// The number StrToInt reads, within min..max: a text that is no whole
+// number throws as StrToInt does; a whole number outside the bounds (however
+// long) throws std::runtime_error
+// "'<text>' is out of range for <what> (<min> to <max>)".
+HALV_EXPORT int32_t StrToIntRange(const std::string& text, int32_t min, int32_t max, const std::string& what,
+                                  bool trailing_blanks = false);
+
 }  // namespace platform::ui

@@ -430,6 +430,28 @@ void HeadlessConsole::Show(Control& control) {
     Print("@ edit " + name + " " + edit->Text());
   } else if (auto* box = dynamic_cast<PaintBox*>(&control)) {
     for (const DrawCall& call : box->GetCanvas().Calls()) Print("@ draw " + name + " " + DrawText(call));
+  } else if (auto* list = dynamic_cast<ListBox*>(&control)) {
+    for (int i = 0; i < list->Count(); ++i)
+      Print("@ item " + name + " " + std::to_string(i) + (list->Selected(i) ? " 1 " : " 0 ") + list->Item(i));
+  } else if (auto* group = dynamic_cast<RadioGroup*>(&control)) {
+    const std::vector<std::string>& items = group->Items();
+    for (int i = 0; i < static_cast<int>(items.size()); ++i)
+      Print("@ item " + name + " " + std::to_string(i) + (group->ItemIndex() == i ? " 1 " : " 0 ") + items[i]);
+  } else if (auto* check = dynamic_cast<CheckBox*>(&control)) {
+    Print("@ check " + name + (check->Checked() ? " 1" : " 0"));
+  } else if (auto* radio = dynamic_cast<RadioButton*>(&control)) {
+    Print("@ check " + name + (radio->Checked() ? " 1" : " 0"));
+  } else if (auto* pages = dynamic_cast<PageList*>(&control)) {
+    if (Page* page = pages->ActivePage())
+      Print("@ page " + name + " " + std::to_string(pages->PageIndex()) + " " + page->Caption());
+  } else if (auto* tabs = dynamic_cast<TabSet*>(&control)) {
+    int index = tabs->TabIndex();
+    if (index >= 0 && index < static_cast<int>(tabs->Tabs().size()))
+      Print("@ page " + name + " " + std::to_string(index) + " " + tabs->Tabs()[index]);
+  } else if (auto* tree = dynamic_cast<DirectoryTree*>(&control)) {
+    Print("@ dir " + name + " " + tree->Directory());
+  } else if (auto* drives = dynamic_cast<DriveBox*>(&control)) {
+    Print("@ combo " + name + " " + drives->Drive());
   }
   for (Control* child : control.Controls()) Show(*child);
 }

@@ -70,8 +70,17 @@
 //                           row n of a grid (the title rows, and the rows
 //                           with something beyond their number)
 //   @ label <form>.<label> <caption>
-//   @ combo <form>.<box> <chosen item>
+//   @ combo <form>.<box> <chosen item>   (a drop-down list or drive box)
 //   @ edit <form>.<edit> <text>
+//   @ item <form>.<list> <index> <0|1> <text>
+//                           each item of a list box or radio group, 1 when
+//                           it is selected (chosen)
+//   @ check <form>.<box> <0|1>
+//                           a check box or radio button, 1 when checked
+//   @ page <form>.<notebook> <index> <caption>
+//                           the page a notebook or tab set shows
+//   @ dir <form>.<tree> <path>
+//                           the directory chosen in a directory tree
 //   @ draw <form>.<box> <call>
 //                           one drawing call of a paint box, in the
 //                           control's pixels: "FillRect l,t r,b #RRGGBB",

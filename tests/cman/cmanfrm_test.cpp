@@ -74,8 +74,8 @@ TEST_F(ManagerWindow, EditsAreStoredWhenAnotherEntryIsChosenAndTouchNothingElse)
     automation::ReplaceText(*main->PathToFiles, "/srv/New");
     automation::Click(*main->CopyBox);
   } else {
-    automation::ReplaceText(*main->MaxMsgs, "-7");
-    automation::ReplaceText(*main->MaxLength, "70000");  // kept to its low 16 bits
+    automation::ReplaceText(*main->MaxMsgs, "2147483647");  // the largest each field holds
+    automation::ReplaceText(*main->MaxLength, "32767");
     automation::Click(*main->AllowAnon);
     automation::Click(*main->Compress);
   }
@@ -92,8 +92,8 @@ TEST_F(ManagerWindow, EditsAreStoredWhenAnotherEntryIsChosenAndTouchNothingElse)
     EXPECT_EQ(main->PathToFiles->Text(), "/srv/New/");  // its case kept
     EXPECT_TRUE(main->CopyBox->Checked());
   } else {
-    EXPECT_EQ(main->MaxMsgs->Text(), "-7");
-    EXPECT_EQ(main->MaxLength->Text(), "4464");
+    EXPECT_EQ(main->MaxMsgs->Text(), "2147483647");
+    EXPECT_EQ(main->MaxLength->Text(), "32767");
     EXPECT_TRUE(main->AllowAnon->Checked());
     EXPECT_FALSE(main->Compress->Checked());
   }
@@ -108,7 +108,6 @@ TEST_F(ManagerWindow, APathKeepsItsCaseWithOneTrailingSlashInItsFortyFiveCharact
                {"/a/B/", "/a/B/"},
                {"/srv/Bbs/Docs", "/srv/Bbs/Docs/"},
                {std::string(45, 'x'), std::string(45, 'x')},
-               {"/" + std::string(49, 'Y'), "/" + std::string(44, 'Y')},
                {std::string(44, 'z'), std::string(44, 'z') + "/"},
                {"/srv/Bbs/Manuals", "/srv/Bbs/Manuals/"}};
   for (const auto& c : cases) {
@@ -168,6 +167,38 @@ TEST_F(ManagerWindow, ANumberFieldWithoutANumberStopsTheSaveOnTheEntryShown) {
   }
 }
 #endif
+
+// A value that its record field cannot hold is refused with a message that
+// names the limit, at a save and again when the window goes, and nothing of
+// the entry is stored; the field keeps the text to be put right.
+TEST_F(ManagerWindow, AValueItsRecordFieldCannotHoldIsRefusedWithItsLimit) {
+  struct Case {
+    ui::Edit* TMain::*field;
+    std::string text, message;
+  };
+  const std::string path = "/srv/bbs/Manuals/Reference/Hardware/Controllers/";
+  const std::string length = " is out of range for Maximum Length (0 to 32767)";
+  const std::string messages = " is out of range for Maximum Messages (0 to 2147483647)";
+  std::vector<Case> cases = {{&TMain::MaxLength, "70000", "'70000'" + length},
+                             {&TMain::MaxLength, "-1", "'-1'" + length},
+                             {&TMain::MaxMsgs, "-5", "'-5'" + messages},
+                             {&TMain::MaxMsgs, "99999999999", "'99999999999'" + messages}};
+  if (kLib) cases = {{&TMain::PathToFiles, path, "The path to the files is longer than 45 characters: " + path}};
+  for (const Case& c : cases) {
+    Start();
+    size_t shown = boxes.Shown().size();
+    auto before = ReadBytes(ListFile());
+    automation::ReplaceText(*main->ConfDesc, "Changed");
+    automation::ReplaceText(*(main->*c.field), c.text);
+    automation::ChooseMenu(*main->SaveAll);
+    ASSERT_EQ(boxes.Shown().size(), shown + 1) << c.text;
+    EXPECT_EQ(boxes.Shown().back().text, c.message);
+    EXPECT_EQ((main->*c.field)->Text(), c.text);
+    app.reset();
+    EXPECT_EQ(boxes.Shown().size(), shown + 2) << c.text;
+    EXPECT_EQ(ReadBytes(ListFile()), before) << c.text;
+  }
+}
 
 TEST_F(ManagerWindow, NamingModesSortTheListAndAFillFromTheBbsRestoresItsOrder) {
   Start();
@@ -335,14 +366,19 @@ TEST_F(ManagerWindow, NewEntriesGetTheBuildsDefaultsAndDuplicatesAreRefused) {
     if (++shows == 1) {
       EXPECT_EQ(NewConfFrm->NewConfPath->Text(), kLib ? "" : "/srv/conf/");
     }
-    // An empty name, then an existing short name in another case, then a new one.
-    const char* names[] = {"", kLib ? "docs" : "announce", "Fresh"};
+    // An empty name, then an existing short name in another case, then a
+    // new one (in libmanager first with a path its record cannot hold).
+    const char* names[] = {"", kLib ? "docs" : "announce", "Fresh", "Fresh"};
     ui::PostReplaceText(*NewConfFrm->NewConfName, names[shows - 1]);
-    if (shows == 3) ui::PostReplaceText(*NewConfFrm->NewConfPath, "/srv/Fresh/");
+    if (shows == 3) ui::PostReplaceText(*NewConfFrm->NewConfPath, kLib ? "/" + std::string(45, 'z') : "/srv/Fresh");
+    if (shows == 4) ui::PostReplaceText(*NewConfFrm->NewConfPath, "/srv/Fresh");
     ui::PostClick(*NewConfFrm->OKButton);
   });
   automation::ChooseMenu(*main->NewConf);
-  EXPECT_EQ(shows, 3);
+  EXPECT_EQ(shows, kLib ? 4 : 3);
+  EXPECT_EQ(Boxes(), kLib ? std::vector<std::string>{"The path to the files is longer than 45 characters: /" +
+                                                     std::string(45, 'z')}
+                          : std::vector<std::string>{});
   EXPECT_EQ(NewConfFrm->Caption(), kLib ? "New File Library" : "New Conference");
   EXPECT_EQ(main->ConfList->Count(), 4);
   EXPECT_EQ(main->ConfList->ItemIndex(), 0);
@@ -354,7 +390,7 @@ TEST_F(ManagerWindow, NewEntriesGetTheBuildsDefaultsAndDuplicatesAreRefused) {
   const unsigned char* record = bytes.data() + 3 * entry + 160;
   std::vector<unsigned char> expected(entry - 160, 0);
   if (kLib) {
-    std::string path = "/srv/Fresh/";  // as typed, nothing added
+    std::string path = "/srv/Fresh/";  // with its one trailing "/"
     expected[85] = static_cast<unsigned char>(path.size());
     std::copy(path.begin(), path.end(), expected.begin() + 86);
   } else {

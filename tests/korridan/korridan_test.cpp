@@ -467,14 +467,24 @@ TEST_F(Korridan, AFailedCommandEndsTheProgramWithOneWithoutItsWindowKeys) {
     std::vector<std::string> commands;
     bool close_input;
     std::string error;
+    bool ini_kept = true;  // KORRIDAN.INI byte for byte
   } cases[] = {
       // The disabled Help button; the main menu behind the open dialog.
       {{"select App.TabSet 3", "menu ServerStatusMenu", "click StopServerForm.Button3"}, false,
        "korridan: line 3: " + not_now + ": click StopServerForm.Button3"},
       {{"select App.TabSet 3", "menu ServerStatusMenu", "menu ExitMenu"}, false,
        "korridan: line 3: " + not_now + ": menu ExitMenu"},
+      // The settings dialog, still open at the exit, saves what it shows.
       {{"select App.TabSet 3", "menu Preferences1", "set SettingsForm.Notebook Nowhere"}, false,
-       "korridan: line 3: no such item: set SettingsForm.Notebook Nowhere"},
+       "korridan: line 3: no such item: set SettingsForm.Notebook Nowhere", false},
+      // A port that is no number: the dialog stays open and writes nothing,
+      // the alias added before it included.
+      {{"select App.TabSet 3", "menu Preferences1", "set SettingsForm.AddressEdit 127.0.0.2",
+        "set SettingsForm.Notebook Aliases",
+        "click SettingsForm.AliasAdd", "set IncludeForm.TokenEdit other", "set IncludeForm.ReplaceEdit /x/",
+        "click IncludeForm.OKButton", "set SettingsForm.Notebook Network", "set SettingsForm.PortEdit 8O81",
+        "click SettingsForm.Button1"},
+       false, "korridan: line 11: it raised an error: click SettingsForm.Button1"},
       {{"select App.TabSet 3", "menu ServerStatusMenu"}, true,
        "korridan: line 2: the commands ended while StopServerForm waits for an answer: menu ServerStatusMenu"},
   };
@@ -482,6 +492,7 @@ TEST_F(Korridan, AFailedCommandEndsTheProgramWithOneWithoutItsWindowKeys) {
     fs::remove(prog_ + "STATS.DAT");
     Start();
     ASSERT_GE(WaitRunning(), 0) << Stderr();
+    const std::string ini_text = ReadFile(prog_ + "KORRIDAN.INI");
     for (const std::string& command : c.commands) Command(command);
     if (c.close_input) CloseInput();
     EXPECT_EQ(WaitExit(), 1) << c.error;
@@ -491,6 +502,9 @@ TEST_F(Korridan, AFailedCommandEndsTheProgramWithOneWithoutItsWindowKeys) {
     platform::IniFile ini(prog_ + "KORRIDAN.INI");
     EXPECT_EQ(ini.ReadInteger("General", "Tab", -1), -1) << c.error;
     EXPECT_EQ(ini.ReadInteger("General", "WindowWidth", -1), -1) << c.error;
+    if (c.ini_kept) {
+      EXPECT_EQ(ReadFile(prog_ + "KORRIDAN.INI"), ini_text) << c.error;
+    }
   }
 }
 

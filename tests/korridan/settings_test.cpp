@@ -21,6 +21,7 @@
 #include "foundation/serverconfig.h"
 #include "platform/files.h"
 #include "platform/msgbox.h"
+#include "platform/msgloop.h"
 #include "platform/profile.h"
 #include "platform/ui/application.h"
 #include "platform/ui/automation.h"
@@ -385,38 +386,64 @@ TEST_F(SettingsTest, OfferedTypesAndAnEntryWhoseTypeIsNotOffered) {
 // ---------------------------------------------------------------------------
 // Failures while saving
 
-TEST_F(SettingsTest, BadNumberStopsTheSaveAtItsKey) {
-  const char* ini = "[Network]\r\nAddress=1.1.1.1\r\nPort=80\r\nBacklog=9\r\n[Includes]\r\nA=1\r\n";
-  auto port = [](TSettingsForm& f) { return f.PortEdit; };
-  struct Case {
-    ui::Edit* (*field)(TSettingsForm&);
+// A number field without a number keeps the dialog open, closed by OK or by
+// its close box, on the field's page with the field focused, and writes
+// nothing; put right, OK saves all, the alias added before it too.
+TEST_F(SettingsTest, ABadNumberKeepsTheDialogOpenOnItsFieldAndWritesNothing) {
+  const std::string ini = "[Network]\r\nAddress=1.1.1.1\r\nPort=80\r\nBacklog=9\r\n[Aliases]\r\nA=/a/\r\n";
+  const std::string mime = "[MimeTypes]\r\nhtm=text/html\r\n";
+  struct {
+    int field;  // Port, Max Sockets, Backlog
     const char* text;
-    const char* message;
-    const char* port;  // what the file holds afterwards
-  } cases[] = {
-      {port, "8o", "'8o' is not a valid integer value", "80"},
-      {port, "99999999999", "'99999999999' is not a valid integer value", "80"},
-      {port, "", "'' is not a valid integer value", "80"},
-      {[](TSettingsForm& f) -> ui::Edit* { return f.BacklogEdit; }, "x", "'x' is not a valid integer value", "81"},
-  };
-  for (const Case& c : cases) {
-    Create(ini);
+  } cases[] = {{0, "8O81"}, {0, "99999999999"}, {0, ""}, {1, "x"}, {2, "12x"}};
+  for (const auto& c : cases) {
+    Create(ini.c_str(), mime.c_str());
     platform::MessageBoxScript boxes;
-    Show([&](TSettingsForm& f) {
-      automation::ReplaceText(*f.AddressEdit, "2.2.2.2");
-      automation::ReplaceText(*f.PortEdit, "81");
-      automation::ReplaceText(*c.field(f), c.text);
-      automation::Click(*f.IncludeAdd);  // on a hidden page: dropped
+    ui::Edit* field = std::vector<ui::Edit*>{SettingsForm->PortEdit, SettingsForm->SocketsEdit,
+                                             SettingsForm->BacklogEdit}[c.field];
+    // Steps run in the dialog's modal loop, each after the actions before it.
+    std::deque<std::function<void()>> steps;
+    platform::HWND stepper = platform::CreateWindowHandle([&](const platform::MSG&) {
+      steps.front()();
+      steps.pop_front();
     });
-    auto shown = boxes.Shown();
-    ASSERT_EQ(shown.size(), 1u) << c.text;
-    EXPECT_EQ(shown[0].text, c.message);
-    EXPECT_EQ(shown[0].kind, platform::MsgKind::Error);
+    auto then = [&](std::function<void()> step) {
+      steps.push_back(std::move(step));
+      platform::PostMessage(stepper, platform::WM_USER, 0, 0);
+    };
+    auto still_open = [&](size_t messages) {
+      EXPECT_TRUE(SettingsForm->Modal()) << c.text;
+      EXPECT_EQ(SettingsForm->Notebook->PageIndex(), 0) << c.text;
+      EXPECT_EQ(SettingsForm->ActiveControl(), field) << c.text;
+      ASSERT_EQ(boxes.Shown().size(), messages) << c.text;
+      EXPECT_EQ(boxes.Shown().back().text, "'" + std::string(c.text) + "' is not a valid integer value");
+      EXPECT_EQ(Read(ini_), ini) << c.text;  // byte for byte
+      EXPECT_EQ(Read(mime_), mime) << c.text;
+    };
+    Answer("B", "/b/");
+    Show([&](TSettingsForm& f) {
+      automation::ReplaceText(*field, c.text);
+      automation::Choose(*f.Notebook, 3);
+      automation::Click(*f.AliasAdd);
+      then([&] {
+        then([&] {  // behind the OK click that Show posts
+          still_open(1);
+          ui::PostCloseBox(*SettingsForm);
+          then([&] {
+            still_open(2);
+            ui::PostReplaceText(*field, "81");
+            ui::PostClick(*SettingsForm->Button1);
+          });
+        });
+      });
+    });
+    platform::DestroyWindowHandle(stepper);
+    EXPECT_TRUE(steps.empty()) << c.text;
+    EXPECT_EQ(boxes.Shown().size(), 2u) << c.text;
     platform::IniFile file(ini_);
-    EXPECT_EQ(file.ReadString("Network", "Address", ""), "2.2.2.2");
-    EXPECT_EQ(file.ReadString("Network", "Port", ""), c.port);
-    EXPECT_EQ(file.ReadString("Network", "Backlog", ""), "9");
-    EXPECT_EQ(file.ReadString("Directories", "HomeDir", "none"), "none");
+    EXPECT_EQ(file.ReadString("Network", "Address", ""), "1.1.1.1");
+    EXPECT_EQ(file.ReadString("Aliases", "B", ""), "/b/") << c.text;
+    EXPECT_EQ(field->Text(), "81");
     app_.reset();
     delete ConfigIni;
     delete MimeIni;

@@ -109,10 +109,13 @@ if [ ! -e "$site/registry/aliases" ] || [ -e "$work/elsewhere" ]; then fail "the
 for tool in libmanager confmanager; do
   (cd "$site" && HALVORINE_REGISTRY=$site/registry "./$tool" --commands >"$work/$tool.out" 2>"$work/$tool.err" <<'EOF'
 choose Main.ConfList 1
+show Main.ConfList
 menu Exit1
 EOF
   ) || fail "$tool ended with status $?"
   [ -s "$work/$tool.err" ] && fail "$tool wrote to standard error"
+  [ "$(grep -c '^@ item Main.ConfList ' "$work/$tool.out")" = 3 ] || fail "$tool showed no list of three"
+  grep -q '^@ item Main.ConfList 1 1 ' "$work/$tool.out" || fail "$tool showed the chosen entry unselected"
 done
 
 # A second start while the first serves: refused, the first unharmed.

@@ -84,6 +84,38 @@ TEST_F(HeadlessTest, EachCommandFindsWhatTheActionsBeforeItLeft) {
   std::fclose(out);
 }
 
+// "show" writes the state of every control that holds one.
+TEST_F(HeadlessTest, ShowWritesWhatEachControlHolds) {
+  testing::CwdGuard cwd;
+  testing::TempDir dir;
+  auto* list = new ListBox(&form, &form, "List");
+  for (const char* item : {"alpha", "beta two"}) list->Add(item);
+  list->SetItemIndex(1);
+  (new CheckBox(&form, &form, "Check"))->SetChecked(true);
+  new RadioButton(&form, &form, "Radio");
+  auto* group = new RadioGroup(&form, &form, "Group");
+  group->SetItems({"Read", "Write"});
+  group->SetItemIndex(0);
+  auto* tabs = new TabbedNotebook(&form, &form, "Tabs");
+  tabs->AddPage("One");
+  tabs->AddPage("Two Words");
+  tabs->SetPageIndex(1);
+  auto* tabset = new TabSet(&form, &form, "TabSet");
+  tabset->SetTabs({"Log", "Stats"});
+  tabset->SetTabIndex(1);
+  (new DirectoryTree(&form, &form, "Tree"))->SetDirectory(dir.path());
+  std::FILE* out = std::tmpfile();
+  HeadlessConsole("test", out).Show(form);
+  std::rewind(out);
+  std::string text(4096, '\0');
+  text.resize(std::fread(text.data(), 1, text.size(), out));
+  std::fclose(out);
+  EXPECT_EQ(text,
+            "@ item Form.List 0 0 alpha\n@ item Form.List 1 1 beta two\n@ check Form.Check 1\n@ check Form.Radio 0\n"
+            "@ item Form.Group 0 1 Read\n@ item Form.Group 1 0 Write\n@ page Form.Tabs 1 Two Words\n"
+            "@ page Form.TabSet 1 Stats\n@ dir Form.Tree " + dir.path() + "\n");
+}
+
 // The first command that fails is reported with its line and ends the
 // script: the commands after it never run, and the program's own ending
 // (OnScriptFailed) is called once.
