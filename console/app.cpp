@@ -361,7 +361,8 @@ void TApp::ShowRequest(int32_t slot, std::string_view peer, uint8_t method, std:
   ConnectionList->SetCell(1, slot, user.empty() ? std::string(peer) : user.str());
   static const char* const kMethods[] = {"GET", "HEAD", "POST"};
   if (method >= 1 && method <= 3) ConnectionList->SetCell(2, slot, kMethods[method - 1]);
-  ConnectionList->SetCell(3, slot, std::string(url));
+  // As in the log lines: no control byte of the request reaches the screen.
+  ConnectionList->SetCell(3, slot, EscapeControlChars(url));
   ShowProgress(slot);
 }
 

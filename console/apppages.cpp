@@ -8,6 +8,7 @@
 #include "console/hdrform.h"
 #include "console/wgraph.h"
 #include "platform/ui/dialogs.h"
+#include "server/accesslog.h"
 #include "server/extcache.h"
 
 namespace ui = platform::ui;
@@ -50,8 +51,9 @@ void TApp::ConnectionListDblClick(ui::Component&) {
       {"Variable", "Value"},
       {"Address", sock ? sock->PeerAddress.str() : std::string()},
       {"Method", MethodText(request.Method)},
-      // The working URL, as alias and index resolution left it.
-      {"Request", request.Request.str()},
+      // The working URL, as alias and index resolution left it. Request
+      // text shows with its control bytes escaped, as in the log lines.
+      {"Request", EscapeControlChars(request.Request.view())},
       {"Version", VersionText(request.Version)},
   }};
   for (int r = 0; r < 5; ++r) {
@@ -59,7 +61,7 @@ void TApp::ConnectionListDblClick(ui::Component&) {
     grid->SetCell(1, r, fixed[static_cast<std::size_t>(r)][1]);
   }
   for (std::size_t i = 0; i < header_count; ++i) {
-    const std::string& line = (*request.HeaderLines)[i];
+    const std::string line = EscapeControlChars((*request.HeaderLines)[i]);
     const std::size_t eq = line.find('=');
     const int r = static_cast<int>(i) + 5;
     grid->SetCell(0, r, eq == std::string::npos ? std::string() : line.substr(0, eq));

@@ -1,11 +1,15 @@
 #include "server/enginehook.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstring>
 
 #include "platform/files.h"
 #include "server/eventcounters.h"
+#include "server/fileresolve.h"
 
 namespace {
 
@@ -115,7 +119,7 @@ bool TEngineHook::RunEngine(int32_t slot) {
     return true;
   int32_t slot_copy = slot;
   Http.EngineMakeFile(job->OutputFile, &slot_copy, &job->Descriptor, &c->Info);
-  Http.Replies[slot].FileName = FieldText(job->OutputFile, sizeof job->OutputFile);
+  TakeEngineOutput(slot, "MAKEFILE");
   Http.DeleteRunFiles(slot);
   c->MarkIdle();
   c->AwaitingCompletion = false;
@@ -130,13 +134,34 @@ void TEngineHook::OnEngineDone(const platform::MSG& msg) {
   TSock* c = Calls.Slot(slot);
   TEngineJob* job = Http.EngineJobs[slot];
   Http.ConnState[slot] = csHeader;
-  if (job) Http.Replies[slot].FileName = FieldText(job->OutputFile, sizeof job->OutputFile);
+  if (job) TakeEngineOutput(slot, "MAKEFILETHREAD");
   c->AwaitingCompletion = false;
   Calls.SetAwaiting(slot, ckNone);
   c->MarkIdle();
   Http.DeleteRunFiles(slot);
   if (Calls.ProcessConnection) Calls.ProcessConnection(slot);
   if (!c->Connected && Calls.Disconnect) Calls.Disconnect(slot);
+}
+
+// The engine's output file is the answer. Without one, the engine could not
+// make it (out of descriptors, a full disk): for a page that is still there
+// that is the server's failure, never a missing page.
+void TEngineHook::TakeEngineOutput(int32_t slot, const char* call) {
+  const TEngineJob& job = *Http.EngineJobs[slot];
+  TReplyRecord& rp = Http.Replies[slot];
+  const std::string out(FieldText(job.OutputFile, sizeof job.OutputFile));
+  rp.FileName = out;
+  struct stat st;
+  const int error = ::stat(out.c_str(), &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : -1;
+  if (error == 0) return;
+  const std::string page(FieldText(job.Descriptor.InputFile, sizeof job.Descriptor.InputFile));
+  if (!IsRegularFile(page)) {
+    rp.Status = 404;  // the page itself gone meanwhile, as any file gone
+    return;
+  }
+  Calls.Log(slot, "The page engine made no page of " + page + ". " + call + "(" + out +
+                      "): " + (error > 0 ? std::strerror(error) : "no regular file"));
+  rp.Status = 500;
 }
 
 void TEngineHook::OnExtensionRow(const platform::MSG& msg) {

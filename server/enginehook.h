@@ -98,6 +98,9 @@ class TEngineHook {
   THTTP& Http;
 
  private:
+  // Once the engine has run (call: its entry), the reply's FileName names
+  // its output; an output it could not make is 500, logged.
+  void TakeEngineOutput(int32_t slot, const char* call);
   std::string ResourceAnswer(std::string_view parameter) const;
   void ShowRowFromAnyThread(int32_t entry);
 

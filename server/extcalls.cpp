@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/files.h"
+#include "server/accesslog.h"
 #include "server/bytefifo.h"
 #include "server/eventcounters.h"
 
@@ -52,10 +53,12 @@ void TExtensionCalls::SetAwaiting(int32_t slot, TCompletionKind kind) {
   awaiting_[slot] = kind;
 }
 
+// The request and file names in these lines come from the client and the
+// library: control characters are written as %XX, as in every log line.
 void TExtensionCalls::Log(int32_t slot, std::string_view text) const {
   if (!Http.HttpLogProc) return;
   TSock* c = Slot(slot);
-  Http.HttpLogProc(slot, c ? c->SocketNum : -1, text);
+  Http.HttpLogProc(slot, c ? c->SocketNum : -1, EscapeControlChars(text));
 }
 
 void TExtensionCalls::ShowRow(int32_t entry) const {

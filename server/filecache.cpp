@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <limits>
 #include <unordered_map>
 
 #include "platform/datetime.h"
@@ -97,7 +98,14 @@ ServedFile OpenServedFile(const std::string& path, bool keep) {
   }
   // Non-blocking, so that a FIFO put in the file's place cannot hold the
   // open; it is no regular file, and never read.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+  int fd = ::open(path.c_str(), kFlags);
+  if (fd < 0 && (errno == EMFILE || errno == ENFILE)) {
+    // Out of descriptors: those kept that no slot sends from give way, and
+    // the open is tried once more.
+    SweepIdleOpenFiles(std::numeric_limits<double>::infinity());
+    fd = ::open(path.c_str(), kFlags);
+  }
   if (fd < 0) {
     // Gone, or no file one can open (a socket): nothing to send.
     if (errno == ENOENT || errno == ENOTDIR || errno == ENXIO) return Failed(nullptr, errno);

@@ -43,7 +43,8 @@ struct ServedFile {
 
 // Opens the regular file at path as it is now, whatever file the name
 // showed a moment before. keep: from and into the cache (a file to be
-// deleted after sending is never kept).
+// deleted after sending is never kept). An open that fails for want of
+// descriptors closes the kept ones no slot sends from and is tried again.
 ServedFile OpenServedFile(const std::string& path, bool keep = true);
 
 // Closes the kept descriptors unused for more than kOpenIdleSeconds that no

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <memory>
 
@@ -259,6 +260,23 @@ TEST_P(ExhaustTest, TheServerWaitsForADescriptorWithoutSpinning) {
     got = Get("GET /notes.txt HTTP/1.0\r\n\r\n");
   } while (got.rfind("HTTP/1.0 502", 0) == 0 && std::chrono::steady_clock::now() < until);
   EXPECT_EQ(got, Ok("text/plain", "public\n"));
+}
+
+// More larger files, fetched one after another, than the server has
+// descriptors for: the descriptors it keeps of earlier files give way.
+TEST_F(StressTest, KeptDescriptorsGiveWayToTheNextFile) {
+  constexpr int kFiles = 60;
+  open_files_limit_ = 50;
+  const std::string body(100 * 1024, 'f');
+  for (int i = 0; i < kFiles; ++i) WriteFile(home_ + "f" + std::to_string(i) + ".txt", body);
+  Start();
+  std::map<std::string, int> answers;
+  for (int i = 0; i < kFiles; ++i) {
+    const std::string got = Get("GET /f" + std::to_string(i) + ".txt HTTP/1.0\r\n\r\n");
+    ++answers[got == Ok("text/plain", body) ? "200 whole" : got.substr(0, got.find('\r'))];
+  }
+  for (const auto& [answer, n] : answers) std::printf("%d calls: %s\n", n, answer.c_str());
+  EXPECT_EQ(answers["200 whole"], kFiles);
 }
 
 INSTANTIATE_TEST_SUITE_P(Descriptors, ExhaustTest,

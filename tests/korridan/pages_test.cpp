@@ -3,6 +3,8 @@
 // from the Applications page, the statistics graph and the Resources page.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "korridan_site.h"
 
 namespace korridan_test {
@@ -52,6 +54,38 @@ TEST_F(Pages, DoubleClickOnABusyRowOpensAHeaderViewerOfItsRequest) {
   Signal(SIGTERM);
   EXPECT_EQ(WaitExit(), 0);
   EXPECT_EQ(Stderr(), "");
+}
+
+// Control bytes of the request show escaped on every line that carries
+// request text: none can forge a line or reach the terminal as an escape.
+TEST_F(Pages, RequestTextShowsEscapedOnEveryLine) {
+  fs::copy_file(fs::path(KORRIDAN_PATH).parent_path() / "POSTLOG.DLL", prog_ + "POSTLOG.DLL");
+  Start();
+  ASSERT_GE(WaitRunning(), 0) << Stderr();
+  Command("select App.TabSet 1");
+  const std::string sent = "x%0d%0a[0,,00:00:00]%09FORGED%1b[2J", shown = "x%0D%0A[0,,00:00:00]%09FORGED%1B[2J";
+  // A POST whose body is held keeps its row busy.
+  Client c(port_);
+  c.Send("POST /$postlog.dll?" + sent + " HTTP/1.0\r\nContent-length: 2\r\nX-Odd: a\x1b[2Jb\r\n\r\nx");
+  ASSERT_GE(WaitFor([](const std::string& l) { return Has(l, "] Calling postlog.DLL - "); }), 0);
+  Command("show App.ConnectionList");
+  Command("dblclick App.ConnectionList 1 1");
+  const std::pair<std::string, std::string> shown_on[] = {
+      {"[", "] Calling postlog.DLL - $postlog.dll?" + shown},
+      {"@ row App.ConnectionList 1 1 ", " | POST | $postlog.dll?" + shown + " | "},
+      {"@ row Header.HeaderList 3 ", "Request | $postlog.dll?" + shown},
+      {"@ row Header.HeaderList 6 ", "X-Odd | a%1B[2Jb"}};
+  for (const auto& [start, part] : shown_on)
+    EXPECT_GE(WaitFor([&](const std::string& l) { return l.starts_with(start) && Has(l, part); }), 0) << part;
+  c.Send("x");
+  EXPECT_TRUE(c.ReadAll(10000).starts_with("HTTP/1.0 200 OK"));
+  Signal(SIGTERM);
+  EXPECT_EQ(WaitExit(), 0);
+  // A forged line would hold the tab, an escape its ESC byte.
+  EXPECT_EQ(Count([](const std::string& l) {
+              return std::any_of(l.begin(), l.end(), [](char b) { return (b >= 0 && b < 0x20) || b == 0x7F; });
+            }),
+            0);
 }
 
 TEST_F(Pages, UnloadFromTheApplicationsPageAsksAndEmptiesTheRow) {
