@@ -432,8 +432,18 @@ void TServer::AnswerOverloaded(int32_t s) {
   for (const char* line : lines) ws::send(s, line, static_cast<int>(std::strlen(line)), 0);
   ws::shutdown(s, ws::SD_SEND);
   ws::WSAAsyncSelect(s, hwnd_, WM_OVERLOAD_SOCKET, platform::winsock::FD_READ | platform::winsock::FD_CLOSE);
+  // Clients that never close must not hold a descriptor each: no more such
+  // sockets wait than there are slots (one when there are none), and the
+  // oldest is closed at once for a new one.
+  const std::size_t most = static_cast<std::size_t>(std::max<int32_t>(MaxSockets, 1));
+  bool first_changed = lingering_.empty();
+  while (lingering_.size() >= most) {
+    CloseSocketHard(lingering_.front().socket);
+    lingering_.erase(lingering_.begin());
+    first_changed = true;
+  }
   lingering_.push_back({s, platform::MonotonicSeconds() + OverloadLingerSeconds});
-  if (lingering_.size() == 1) ArmLingerTimer();
+  if (first_changed) ArmLingerTimer();
 }
 
 void TServer::OnOverloadSocket(const platform::MSG& msg) {

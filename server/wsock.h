@@ -178,7 +178,8 @@ class TServer {
   int32_t StopIdleSleepMs = 250;
   int32_t StopIdlePassLimit = 400;
   double StopWallClockCap = 100.0;
-  // How long an overload answer's socket may wait for its client to close.
+  // How long an overload answer's socket may wait for its client to close;
+  // at most MaxSockets of them wait.
   double OverloadLingerSeconds = 5.0;
 
  private:

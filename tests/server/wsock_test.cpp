@@ -239,6 +239,21 @@ TEST_F(WSock, OverloadSocketIsClosedWhenItsWaitIsOver) {
       << "the overload socket still open after " << server->srv.OverloadLingerSeconds << " s";
 }
 
+// Overload answers whose clients never close: no more of their sockets
+// wait for the close than there are slots; the oldest is closed at once
+// when one more comes, and every client has its whole answer.
+TEST_F(WSock, OverloadSocketsWaitingForTheirCloseAreAtMostAsManyAsSlots) {
+  Start(2);
+  Client a(port), b(port);
+  ASSERT_TRUE(PumpUntil([&] { return server->accepted == 2; }));
+  const int before = OpenDescriptors();
+  std::vector<std::unique_ptr<Client>> late;
+  for (int i = 0; i < 6; ++i) late.push_back(std::make_unique<Client>(port));
+  ASSERT_TRUE(PumpUntil([&] { return Overloaded() == 6; }));
+  EXPECT_EQ(OpenDescriptors(), before + 6 + 2) << "six clients, two overload sockets";
+  for (auto& c : late) EXPECT_EQ(c->ReadAll(1000), kOverload);
+}
+
 // Clients from loopback addresses of their own, each making no progress:
 // still reading its request, or not reading its answer. The slot each
 // holds, and whether the server has closed it.
