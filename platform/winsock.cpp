@@ -1,6 +1,7 @@
 #include "platform/winsock.h"
 
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/sendfile.h>
@@ -443,6 +444,13 @@ int SendFileBytes(SOCKET s, int fd, int64_t* offset, int count) {
   int n = Sending(s, *k, [&] { return ::sendfile(s, fd, &off, static_cast<size_t>(count)); });
   if (n >= 0) *offset = static_cast<int64_t>(off);
   return n;
+}
+
+int UnsentBytes(SOCKET s) {
+  if (Find(s) == nullptr) return Fail(WSAENOTSOCK);
+  int unsent = 0;
+  if (::ioctl(s, SIOCOUTQNSD, &unsent) != 0) return FailErrno();
+  return unsent;
 }
 
 int shutdown(SOCKET s, int how) {

@@ -173,6 +173,10 @@ int send(SOCKET s, const void* buf, int len, int flags);
 // call; it follows send's rules: WSAEWOULDBLOCK re-enables FD_WRITE). 0 when
 // the file ends before its offset.
 int SendFileBytes(SOCKET s, int fd, int64_t* offset, int count);
+// The bytes given to a stream socket that it has not sent yet (not a
+// WinSock 1.1 call). While the peer's window is full they stay as they are;
+// they fall once the peer reads and the window opens.
+int UnsentBytes(SOCKET s);
 int shutdown(SOCKET s, int how);
 int setsockopt(SOCKET s, int level, int optname, const void* optval, int optlen);
 // FIONBIO (0 is refused with WSAEINVAL while events are selected) and

@@ -300,11 +300,7 @@ int32_t TServer::AcceptConnection() {
     return 0;
   }
   if (slot == 0) {
-    // Every slot is taken. An address that holds more than half of them may
-    // only trade one of its own slow connections for the new one, so that
-    // reconnecting again and again takes no other address's slot.
-    const uint32_t from = peer.sin_addr.s_addr;
-    slot = SlotsHeldBy(from) * 2 <= MaxSockets ? ReclaimSlot(nullptr) : ReclaimSlot(&from);
+    slot = ReclaimSlot(peer.sin_addr.s_addr);
     if (slot == 0) {
       AnswerOverloaded(s);
       return 0;
@@ -321,7 +317,8 @@ int32_t TServer::AcceptConnection() {
   if (local.sin_addr.s_addr != INADDR_ANY || ws::getsockname(s, reinterpret_cast<sockaddr*>(&local), &local_len) == 0)
     c->Address = Dotted(local.sin_addr.s_addr);
   c->Connected = true;
-  c->AcceptedAt = platform::MonotonicSeconds();
+  c->AcceptedAt = c->MovedAt = platform::MonotonicSeconds();
+  c->UnsentWhenBlocked = -1;
   c->KillSent = false;
   c->Percent = 0;
   c->ReadPaused = false;
@@ -337,25 +334,56 @@ int32_t TServer::AcceptConnection() {
   return slot;
 }
 
-// Under pressure a client that is slow to ask gives way: the oldest slot
-// still reading its request long after its accept is closed without an
-// answer, as the idle check closes one. Trickling bytes does not keep it.
-// With an address given, only a slot of that address qualifies.
-int32_t TServer::ReclaimSlot(const uint32_t* only_from) {
-  if (!ReadingRequest) return 0;
+// Every slot is taken: a connection that makes no progress gives way, one
+// still reading its request long after its accept (trickling bytes does not
+// keep it) or one whose answer has not moved for as long (its client reads
+// nothing). It is closed without an answer, as the idle check closes one;
+// the one stuck longest goes first, a reader counted from its accept and an
+// answer from when it last moved. An address that holds more than half of
+// the slots may only trade one of its own, and only after twice the wait,
+// so that reconnecting again and again takes no other address's slot and
+// other addresses come first.
+int32_t TServer::ReclaimSlot(uint32_t from) {
+  const bool own_only = SlotsHeldBy(from) * 2 > MaxSockets;
+  const double wait = own_only ? 2 * kReclaimAfterSeconds : kReclaimAfterSeconds;
   const double now = platform::MonotonicSeconds();
   int32_t oldest = 0;
+  double oldest_since = 0;
   for (int32_t i = 1; i <= MaxSockets; ++i) {
     TSock* c = Connections[i];
     if (!c || !c->Connected || c->Busy || c->AwaitingCompletion) continue;
-    if (only_from && c->SockAddr.sin_addr.s_addr != *only_from) continue;
-    if (now - c->AcceptedAt <= kReclaimAfterSeconds || !ReadingRequest(i)) continue;
-    if (oldest == 0 || c->AcceptedAt < Connections[oldest]->AcceptedAt) oldest = i;
+    if (own_only && c->SockAddr.sin_addr.s_addr != from) continue;
+    const bool answering = c->FileInProgress || (c->OutputFifo && c->OutputFifo->Count > 0);
+    double since;
+    if (answering)
+      since = c->MovedAt;
+    else if (ReadingRequest && ReadingRequest(i))
+      since = c->AcceptedAt;
+    else
+      continue;
+    if (now - since <= wait || (answering && StillTaken(c, now))) continue;
+    if (oldest == 0 || since < oldest_since) {
+      oldest = i;
+      oldest_since = since;
+    }
   }
   if (oldest == 0) return 0;
   Log(oldest, Connections[oldest]->SocketNum, "TimeOut");
   Raise(OnTimeOut, this, oldest);
   return Connections[oldest]->SocketNum == -1 ? oldest : 0;
+}
+
+// The socket takes no more of the answer until its client has read a good
+// part of what it holds, so a slow reader can leave the answer unmoved for
+// long. Whether the client took bytes since the socket last refused more:
+// the socket has sent more of what it held (what was in flight then being
+// acknowledged changes nothing). The answer then counts as moved now.
+bool TServer::StillTaken(TSock* c, double now) {
+  const int unsent = ws::UnsentBytes(c->SocketNum);
+  if (unsent < 0 || c->UnsentWhenBlocked < 0 || unsent >= c->UnsentWhenBlocked) return false;
+  c->MovedAt = now;
+  c->UnsentWhenBlocked = unsent;
+  return true;
 }
 
 int32_t TServer::SlotsHeldBy(uint32_t address) const {
@@ -410,8 +438,18 @@ void TServer::AnswerOverloaded(int32_t s) {
   for (const char* line : lines) ws::send(s, line, static_cast<int>(std::strlen(line)), 0);
   ws::shutdown(s, ws::SD_SEND);
   ws::WSAAsyncSelect(s, hwnd_, WM_OVERLOAD_SOCKET, platform::winsock::FD_READ | platform::winsock::FD_CLOSE);
+  // Clients that never close must not hold a descriptor each: no more such
+  // sockets wait than there are slots (one when there are none), and the
+  // oldest is closed at once for a new one.
+  const std::size_t most = static_cast<std::size_t>(std::max<int32_t>(MaxSockets, 1));
+  bool first_changed = lingering_.empty();
+  while (lingering_.size() >= most) {
+    CloseSocketHard(lingering_.front().socket);
+    lingering_.erase(lingering_.begin());
+    first_changed = true;
+  }
   lingering_.push_back({s, platform::MonotonicSeconds() + OverloadLingerSeconds});
-  if (lingering_.size() == 1) ArmLingerTimer();
+  if (first_changed) ArmLingerTimer();
 }
 
 void TServer::OnOverloadSocket(const platform::MSG& msg) {
@@ -573,7 +611,13 @@ int32_t TServer::SockSend(int32_t slot, const void* buffer, int32_t length, int3
     return -1;
   }
   int n = ws::send(c->SocketNum, buffer, length, flags);
-  if (n == -1 && ws::WSAGetLastError() != ws::WSAEWOULDBLOCK) Raise(OnTimeOut, c, slot);
+  if (n > 0) {
+    c->MovedAt = platform::MonotonicSeconds();
+  } else if (n == -1 && ws::WSAGetLastError() == ws::WSAEWOULDBLOCK) {
+    c->UnsentWhenBlocked = ws::UnsentBytes(c->SocketNum);
+  } else if (n == -1) {
+    Raise(OnTimeOut, c, slot);
+  }
   return n;
 }
 
@@ -660,7 +704,10 @@ bool TServer::SendFileBlocks(int32_t slot) {
       r = ws::SendFileBytes(c->SocketNum, c->SendFile, &c->FileRead, static_cast<int>(std::min<int64_t>(left, 1 << 30)));
     }
     const int error = r < 0 ? ws::WSAGetLastError() : 0;
-    if (error == ws::WSAEWOULDBLOCK) return false;
+    if (error == ws::WSAEWOULDBLOCK) {
+      c->UnsentWhenBlocked = ws::UnsentBytes(c->SocketNum);
+      return false;
+    }
     if (r == 0 || error == ws::WSAEINVAL) {
       // The file shrank or cannot be read (sendfile's EINVAL): what was
       // promised cannot be sent, so the connection ends here.
@@ -673,6 +720,7 @@ bool TServer::SendFileBlocks(int32_t slot) {
       return false;
     }
     c->BytesSent += r;
+    c->MovedAt = platform::MonotonicSeconds();
     c->Percent = c->FileSize > 0 ? static_cast<int32_t>(c->BytesSent * 100 / c->FileSize) : 0;
   }
 }

@@ -78,6 +78,11 @@ class TSock {
   bool Connected;
   platform::TDateTime Time;  // last activity
   double AcceptedAt = 0;     // monotonic seconds at the accept
+  // Monotonic seconds when the answer last moved (the socket took bytes of
+  // it), or of the accept; and the bytes the socket held unsent when it
+  // last took no more (-1: it never refused any).
+  double MovedAt = 0;
+  int64_t UnsentWhenBlocked = -1;
   bool Busy;                 // an extension call or engine run is in progress
   ShortString FileName;      // the file being sent
   int SendFile;              // descriptor of the open file, -1 when none
@@ -147,10 +152,12 @@ class TServer {
   void ResumeReading(int32_t slot);
 
   // Whether a slot is still reading its request (header or body). When no
-  // slot is free, the oldest such slot accepted more than
-  // kReclaimAfterSeconds ago is closed for the new client; a client whose
+  // slot is free, a slot stuck for more than kReclaimAfterSeconds is closed
+  // for the new client: still reading that long after its accept, or its
+  // answer not moved for that long (the socket took none of it and its
+  // client read nothing). The one stuck longest goes first. A client whose
   // address already holds more than half of the slots may only take one of
-  // its own address's.
+  // its own address's, stuck for twice as long.
   std::function<bool(int32_t)> ReadingRequest;
   static constexpr double kReclaimAfterSeconds = 10.0;
 
@@ -179,14 +186,16 @@ class TServer {
   int32_t StopIdleSleepMs = 250;
   int32_t StopIdlePassLimit = 400;
   double StopWallClockCap = 100.0;
-  // How long an overload answer's socket may wait for its client to close.
+  // How long an overload answer's socket may wait for its client to close;
+  // at most MaxSockets of them wait.
   double OverloadLingerSeconds = 5.0;
 
  private:
   bool ListenSocket(TSock* listener, int32_t backlog);
   bool FillAddress(TSock* slot, std::string_view host, ShortString& address, int32_t port,
                    std::string_view service);
-  int32_t ReclaimSlot(const uint32_t* only_from);
+  int32_t ReclaimSlot(uint32_t from);
+  bool StillTaken(TSock* c, double now);
   int32_t SlotsHeldBy(uint32_t address) const;
   void AnswerOverloaded(int32_t socket);
   void AcceptFailed(int system_error);

@@ -70,6 +70,11 @@ class WSock : public ::testing::Test {
     return f.get();
   }
   TSock& Slot(int i) { return *server->srv.Connections[i]; }
+  int Overloaded() {
+    int n = 0;
+    for (const auto& l : server->log) n += l.text == "502 Overloaded";
+    return n;
+  }
 
   platform::MessageBoxScript boxes;
   int port = 0;
@@ -234,19 +239,39 @@ TEST_F(WSock, OverloadSocketIsClosedWhenItsWaitIsOver) {
       << "the overload socket still open after " << server->srv.OverloadLingerSeconds << " s";
 }
 
-// Clients from loopback addresses of their own, each still reading its
-// request long after its accept: the slot each holds, and whether the
-// server has closed it.
+// Overload answers whose clients never close: no more of their sockets
+// wait for the close than there are slots; the oldest is closed at once
+// when one more comes, and every client has its whole answer.
+TEST_F(WSock, OverloadSocketsWaitingForTheirCloseAreAtMostAsManyAsSlots) {
+  Start(2);
+  Client a(port), b(port);
+  ASSERT_TRUE(PumpUntil([&] { return server->accepted == 2; }));
+  const int before = OpenDescriptors();
+  std::vector<std::unique_ptr<Client>> late;
+  for (int i = 0; i < 6; ++i) late.push_back(std::make_unique<Client>(port));
+  ASSERT_TRUE(PumpUntil([&] { return Overloaded() == 6; }));
+  EXPECT_EQ(OpenDescriptors(), before + 6 + 2) << "six clients, two overload sockets";
+  for (auto& c : late) EXPECT_EQ(c->ReadAll(1000), kOverload);
+}
+
+// Clients from loopback addresses of their own, each making no progress:
+// still reading its request, or not reading its answer. The slot each
+// holds, and whether the server has closed it.
 class Reclaim : public WSock {
  protected:
   void SetUp() override {
     WSock::SetUp();
+    Restart();
+  }
+  void Restart() {
+    held.clear();
+    server.reset();
     Start(4);
-    server->srv.ReadingRequest = [](int32_t) { return true; };
+    server->srv.ReadingRequest = [this](int32_t i) { return !Slot(i).FileInProgress; };
   }
   // Connects from each address in turn, and waits until each is accepted.
-  void Hold(const std::vector<const char*>& from) {
-    for (const char* a : from) held.push_back(std::make_unique<Client>(port, a));
+  void Hold(const std::vector<const char*>& from, int rcvbuf = 0) {
+    for (const char* a : from) held.push_back(std::make_unique<Client>(port, a, rcvbuf));
     ASSERT_TRUE(PumpUntil([&] { return server->accepted == static_cast<int>(held.size()); }));
   }
   // The slot of a client (by its port), 0 for none.
@@ -258,40 +283,58 @@ class Reclaim : public WSock {
       if (Slot(i).Connected && Slot(i).SockAddr.sin_port == local.sin_port) return i;
     return 0;
   }
-  // Ages a held client's slot: accepted that many seconds past the reclaim age.
+  // Ages a held client's slot: accepted, and its answer last moved, that
+  // many seconds ago.
   void Age(size_t client, double seconds) {
-    Slot(SlotOf(*held[client])).AcceptedAt -= TServer::kReclaimAfterSeconds + seconds;
+    TSock& s = Slot(SlotOf(*held[client]));
+    s.AcceptedAt = s.MovedAt = platform::MonotonicSeconds() - seconds;
   }
   bool Closed(const Client& c) {
     bool timed_out = false;
     return c.ReadAll(200, &timed_out).empty() && !timed_out;
-  }
-  int Overloaded() {
-    int n = 0;
-    for (const auto& l : server->log) n += l.text == "502 Overloaded";
-    return n;
   }
   int HeldBy(const std::string& address) {
     int n = 0;
     for (int i = 1; i <= 4; ++i) n += Slot(i).Connected && Slot(i).PeerAddress.str() == address;
     return n;
   }
+  // A client from that address says hello: its echo when it was served,
+  // the overload answer's first bytes when not.
+  std::string Hello(const char* from) {
+    return Exchange([&] {
+      Client c(port, from);
+      c.Send("hello\n");
+      return c.ReadSome(7, 2000);
+    });
+  }
   std::vector<std::unique_ptr<Client>> held;
 };
 
-// Every slot held by one address (a browser's preconnects): its next
-// connection takes the place of its own oldest one and is served.
-TEST_F(Reclaim, AnAddressHoldingEverySlotTradesItsOwnOldestForANewOne) {
-  Hold({"127.0.0.2", "127.0.0.2", "127.0.0.2", "127.0.0.2"});
-  for (size_t i = 0; i < 4; ++i) Age(i, i == 2 ? 9 : static_cast<double>(i));
-  std::string got = Exchange([&] {
-    Client c(port, "127.0.0.2");
-    c.Send("hello\n");
-    return c.ReadSome(7, 2000);
-  });
-  EXPECT_EQ(got, "hello\r\n");
-  EXPECT_EQ(Overloaded(), 0);
-  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(Closed(*held[i]), i == 2) << "client " << i;
+// Every slot holds a stale reader (seconds since its accept). An address
+// holding more than half of the slots trades its own oldest only after
+// twice the wait; another address takes the oldest of all after the wait.
+TEST_F(Reclaim, AStaleReaderGivesWayToItsOwnAddressOnlyAfterTwiceTheWait) {
+  const char *a = "127.0.0.2", *b = "127.0.0.3";
+  struct Case {
+    std::vector<const char*> from;
+    std::vector<double> ages;
+    const char* next;
+    int closed;  // the held client closed for the new one, -1: none (overload answer)
+  };
+  const Case cases[] = {
+      {{a, a, a, a}, {12, 15, 19, 11}, a, -1},
+      {{a, a, a, a}, {12, 21, 25, 11}, a, 2},
+      {{a, a, a, a}, {12, 15, 19, 11}, b, 2},
+      {{a, a, a, b}, {21, 23, 9, 30}, a, 1},
+  };
+  for (const Case& k : cases) {
+    Restart();
+    Hold(k.from);
+    for (size_t i = 0; i < k.ages.size(); ++i) Age(i, k.ages[i]);
+    const int index = static_cast<int>(&k - cases);
+    EXPECT_EQ(Hello(k.next), k.closed < 0 ? "HTTP/1." : "hello\r\n") << "case " << index;
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(SlotOf(*held[i]) == 0, i == k.closed) << "case " << index << ", client " << i;
+  }
 }
 
 // An address holding more than half of the slots trades only its own:
@@ -300,8 +343,8 @@ TEST_F(Reclaim, AnAddressHoldingEverySlotTradesItsOwnOldestForANewOne) {
 // holding none takes that one.
 TEST_F(Reclaim, AnAddressHoldingMoreThanHalfTakesNoOtherAddressSlot) {
   Hold({"127.0.0.2", "127.0.0.2", "127.0.0.2", "127.0.0.3"});
-  for (size_t i = 0; i < 3; ++i) Age(i, static_cast<double>(i));
-  Age(3, 10);
+  for (size_t i = 0; i < 3; ++i) Age(i, 21.0 + static_cast<double>(i));
+  Age(3, 30);
   std::vector<std::unique_ptr<Client>> again;
   for (int i = 0; i < 4; ++i) again.push_back(std::make_unique<Client>(port, "127.0.0.2"));
   Client other(port, "127.0.0.4");
@@ -314,6 +357,26 @@ TEST_F(Reclaim, AnAddressHoldingMoreThanHalfTakesNoOtherAddressSlot) {
   for (int i = 0; i < 3; ++i) EXPECT_NE(SlotOf(*again[i]), 0) << "new client " << i;
   EXPECT_EQ(again[3]->ReadSome(kOverload.size() + 1, 1000), kOverload);
   EXPECT_NE(SlotOf(other), 0);
+}
+
+// Every slot holds an answer its client does not read (a small receive
+// buffer, full): the one that has not moved for longest gives way, as a
+// stale reader does. A client that still takes bytes keeps its slot,
+// however long ago its answer last moved.
+TEST_F(Reclaim, AnAnswerThatHasNotMovedGivesWayUnlessItsClientStillTakesBytes) {
+  const std::string big = dir + "/big";
+  std::ofstream(big).close();
+  ASSERT_EQ(::truncate(big.c_str(), off_t{64} << 20), 0);
+  Hold({"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"}, 4096);
+  for (auto& c : held) c->Send("FILE " + big + "\n");
+  auto blocked = [&](int i) { return Slot(i).FileInProgress && Slot(i).UnsentWhenBlocked >= 0; };
+  ASSERT_TRUE(PumpUntil([&] { return blocked(1) && blocked(2) && blocked(3) && blocked(4); }));
+  const double ages[] = {30, 15, 12, 5};
+  for (size_t i = 0; i < 4; ++i) Age(i, ages[i]);
+  EXPECT_EQ(Exchange([&] { return held[0]->ReadSome(32768, 5000); }).size(), 32768u);
+  EXPECT_EQ(Hello("127.0.0.6"), "hello\r\n");
+  EXPECT_EQ(Overloaded(), 0);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(SlotOf(*held[i]) == 0, i == 1) << "client " << i;
 }
 
 TEST_F(WSock, SlotCountIsCappedAndAThirdKeepTheirFifos) {
