@@ -351,7 +351,9 @@ int32_t TServer::ReclaimSlot(uint32_t from) {
   double oldest_since = 0;
   for (int32_t i = 1; i <= MaxSockets; ++i) {
     TSock* c = Connections[i];
-    if (!c || !c->Connected || c->Busy || c->AwaitingCompletion) continue;
+    // A slot that still owes a late completion (a page's late "$RUN") keeps
+    // it until the completion comes, whatever its connection does.
+    if (!c || !c->Connected || c->Busy || c->AwaitingCompletion || LateCallOutstanding[i]) continue;
     if (own_only && c->SockAddr.sin_addr.s_addr != from) continue;
     const bool answering = c->FileInProgress || (c->OutputFifo && c->OutputFifo->Count > 0);
     double since;

@@ -313,6 +313,7 @@ class Reclaim : public WSock {
 // Every slot holds a stale reader (seconds since its accept). An address
 // holding more than half of the slots trades its own oldest only after
 // twice the wait; another address takes the oldest of all after the wait.
+// A slot that still owes a late completion is never handed on.
 TEST_F(Reclaim, AStaleReaderGivesWayToItsOwnAddressOnlyAfterTwiceTheWait) {
   const char *a = "127.0.0.2", *b = "127.0.0.3";
   struct Case {
@@ -320,17 +321,20 @@ TEST_F(Reclaim, AStaleReaderGivesWayToItsOwnAddressOnlyAfterTwiceTheWait) {
     std::vector<double> ages;
     const char* next;
     int closed;  // the held client closed for the new one, -1: none (overload answer)
+    int late = -1;  // a held client whose slot still owes a late extension completion
   };
   const Case cases[] = {
       {{a, a, a, a}, {12, 15, 19, 11}, a, -1},
       {{a, a, a, a}, {12, 21, 25, 11}, a, 2},
       {{a, a, a, a}, {12, 15, 19, 11}, b, 2},
       {{a, a, a, b}, {21, 23, 9, 30}, a, 1},
+      {{a, a, b, b}, {30, 25, 12, 11}, b, 1, 0},
   };
   for (const Case& k : cases) {
     Restart();
     Hold(k.from);
     for (size_t i = 0; i < k.ages.size(); ++i) Age(i, k.ages[i]);
+    if (k.late >= 0) server->srv.LateCallOutstanding[SlotOf(*held[static_cast<size_t>(k.late)])] = true;
     const int index = static_cast<int>(&k - cases);
     EXPECT_EQ(Hello(k.next), k.closed < 0 ? "HTTP/1." : "hello\r\n") << "case " << index;
     for (int i = 0; i < 4; ++i) EXPECT_EQ(SlotOf(*held[i]) == 0, i == k.closed) << "case " << index << ", client " << i;
