@@ -9,6 +9,7 @@
 #include <QTabBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QStyleOptionHeader>
 #include <QTextBlock>
@@ -252,6 +253,25 @@ TEST_F(KorridanWindows, DialogsTakeEnterEscPageKeysAndTheCloseBoxAsTheModelHolds
     int result = AsOperator(*form, c.focus ? c.focus() : nullptr, c.keys);
     EXPECT_TRUE(c.holds(result)) << c.name << ": result " << result;
   }
+
+  // The find dialog opened again starts in its field, not on Find Next.
+  App->Show();
+  ui::FindDialog find(App, "TestFind");
+  auto shown = [] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->isVisible() && w->windowTitle() == "Find") return w;
+    return static_cast<QWidget*>(nullptr);
+  };
+  find.Execute();
+  ASSERT_TRUE(SettleUntil([&] { return shown(); }));
+  shown()->findChild<QPushButton*>()->setFocus();
+  find.CloseDialog();
+  ASSERT_TRUE(SettleUntil([&] { return !shown(); }));
+  find.Execute();
+  ASSERT_TRUE(SettleUntil([&] { return shown(); }));
+  Focus(std::to_string(shown()->winId()));
+  Keys("x");
+  EXPECT_TRUE(SettleUntil([&] { return find.FindText() == "x"; })) << find.FindText();
 }
 
 // The line shown at the top or the bottom of the log's view.
