@@ -46,6 +46,7 @@ TStopServerForm::TStopServerForm(ui::Component* owner, const TServer* server)
   Button3->SetEnabled(false);
 
   OnShow = [this](ui::Component& sender) { FormShow(sender); };
+  OnClose = [this](ui::Component& sender, ui::CloseAction& action) { FormClose(sender, action); };
   YesButton->OnClick = [this](ui::Component& sender) { YesButtonClick(sender); };
   NoButton->OnClick = [this](ui::Component& sender) { NoButtonClick(sender); };
 }
@@ -55,6 +56,7 @@ TStopServerForm::~TStopServerForm() {
 }
 
 void TStopServerForm::FormShow(ui::Component&) {
+  answered_ = false;
   bool listening = server_ && server_->Listening;
   for (ui::Control* c : {static_cast<ui::Control*>(RadioButton1), static_cast<ui::Control*>(Label3),
                          static_cast<ui::Control*>(Label4), static_cast<ui::Control*>(Label5)})
@@ -68,6 +70,16 @@ void TStopServerForm::YesButtonClick(ui::Component&) {
     SetModalResult(1);
   else if (RadioButton2->Checked())
     SetModalResult(2);
+  answered_ = ModalResult() != ui::mrNone;
 }
 
-void TStopServerForm::NoButtonClick(ui::Component&) { SetModalResult(-1); }
+void TStopServerForm::NoButtonClick(ui::Component&) {
+  answered_ = true;
+  SetModalResult(-1);
+}
+
+// Closed by its frame (the result is Cancel, which here would mean abort):
+// nothing stops.
+void TStopServerForm::FormClose(ui::Component&, ui::CloseAction&) {
+  if (!answered_) SetModalResult(-1);
+}

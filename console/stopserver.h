@@ -2,7 +2,8 @@
 // (preselected), or stop accepting new ones and let the active ones finish.
 // The second choice is offered only while the server's listening socket is
 // open. Modal results: 1 finish the active connections, 2 abort them all,
-// -1 (No) do not stop. There is no close box; Yes and No end the dialog.
+// -1 (No) do not stop. The form asks for no close box; the frame's close
+// box, where the window system gives one, answers as No does.
 #pragma once
 
 #include "platform/ui/controls.h"
@@ -30,7 +31,9 @@ class TStopServerForm : public platform::ui::Form {
   void FormShow(platform::ui::Component& sender);
   void YesButtonClick(platform::ui::Component& sender);
   void NoButtonClick(platform::ui::Component& sender);
+  void FormClose(platform::ui::Component& sender, platform::ui::CloseAction& action);
 
  private:
   const TServer* server_;
+  bool answered_ = false;  // Yes or No ended this showing
 };

@@ -502,7 +502,8 @@ void TMain::PrefMenuClick(ui::Component&) {
   std::string old = ConfigIni->ReadString(settings::kQxbbs, cman::kConfigKey, "");
   bool changed = old.empty();
   PrefForm->ConfigFile->SetText(old);
-  PrefForm->ShowModal();
+  // Closed by its frame the dialog is cancelled: nothing changes.
+  if (PrefForm->ShowModal() != ui::mrOk) return;
   changed = changed || old != PrefForm->ConfigFile->Text();
   if (changed) {
     std::string path = PrefForm->ConfigFile->Text();

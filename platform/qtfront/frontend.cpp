@@ -24,6 +24,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
@@ -169,18 +170,72 @@ class FormWindow : public QWidget {
     QPoint p = frameGeometry().topLeft();
     if (p.x() != f->Left() || p.y() != f->Top()) PostMove(*f, p.x(), p.y());
   }
-  void keyPressEvent(QKeyEvent* e) override {
-    auto* f = Model<Form>(id_);
-    if (f && (e->key() == Qt::Key_Escape || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) {
-      PostKey(*f, e->key() == Qt::Key_Escape ? kKeyEscape : kKeyReturn);
-      return;
-    }
-    QWidget::keyPressEvent(e);
-  }
 
  private:
   uint64_t id_;
 };
+
+// The control a widget of a form's window stands for: its own, or that of
+// the nearest widget above it that has one (a notebook's tab row, a spin
+// field's arrows).
+Control* ControlOf(QWidget* w) {
+  for (; w; w = w->isWindow() ? nullptr : w->parentWidget()) {
+    QVariant id = w->property("halv_component");
+    if (id.isValid()) return Model<Control>(id.toULongLong());
+  }
+  return nullptr;
+}
+
+// The keys a form answers as a whole go to the model before any widget
+// sees them, addressed to the control with the focus, so that what they
+// press or choose is what the model holds: Enter and Esc (the focused
+// button, else the default or cancel button), Ctrl+Tab, Ctrl+Shift+Tab,
+// Ctrl+PgDn and Ctrl+PgUp (the page of the notebook holding the focus), and
+// Left and Right on a tab row.
+class FormKeys : public QObject {
+ protected:
+  bool eventFilter(QObject* target, QEvent* e) override {
+    if (e->type() != QEvent::KeyPress) return false;
+    auto* w = qobject_cast<QWidget*>(target);
+    if (!w || !dynamic_cast<FormWindow*>(w->window())) return false;
+    int key = KeyOf(*static_cast<QKeyEvent*>(e), qobject_cast<QTabBar*>(w) != nullptr);
+    Control* c = key ? ControlOf(w) : nullptr;
+    if (!c) return false;
+    PostKey(*c, key);
+    return true;
+  }
+
+ private:
+  static int KeyOf(const QKeyEvent& e, bool tab_row) {
+    Qt::KeyboardModifiers mods = e.modifiers() & ~Qt::KeypadModifier;
+    if (mods == Qt::NoModifier) {
+      switch (e.key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter: return kKeyReturn;
+        case Qt::Key_Escape: return kKeyEscape;
+        case Qt::Key_Left: return tab_row ? kKeyLeft : 0;
+        case Qt::Key_Right: return tab_row ? kKeyRight : 0;
+        default: return 0;
+      }
+    }
+    if (mods == Qt::ControlModifier) {
+      switch (e.key()) {
+        case Qt::Key_Tab: return kKeyCtrl | kKeyTab;
+        case Qt::Key_PageDown: return kKeyCtrl | kKeyPageDown;
+        case Qt::Key_PageUp: return kKeyCtrl | kKeyPageUp;
+        default: return 0;
+      }
+    }
+    if (mods == (Qt::ControlModifier | Qt::ShiftModifier) && (e.key() == Qt::Key_Backtab || e.key() == Qt::Key_Tab))
+      return kKeyCtrl | kKeyShift | kKeyTab;
+    return 0;
+  }
+};
+
+// Dialogs and message boxes: a title and a close box, no minimize or
+// maximize box.
+constexpr Qt::WindowFlags kDialogFlags =
+    Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
 
 // A label or panel caption. QLabel shows a mnemonic only with a buddy; the
 // forms' labels mark one without, so the caption is drawn as buttons draw
@@ -425,10 +480,14 @@ class Renderer {
     since_sync_.start();
     all_dirty_ = true;
     SetLoopWaiter([this](int timeout_ms) { Wait(timeout_ms); });
+    keys_ = new FormKeys;
+    qApp->installEventFilter(keys_);
   }
 
   ~Renderer() {
     SetLoopWaiter(nullptr);
+    qApp->removeEventFilter(keys_);
+    delete keys_;
     RemoveChangeObserver(observer_);
     SetMessageBoxHandler(std::move(previous_box_));
     SetOpenFileHandler(std::move(previous_open_));
@@ -491,8 +550,10 @@ class Renderer {
   void Observe(Component& c, std::string_view what) {
     if (what == "Destroyed") {
       Drop(c.Id());
+      opened_.erase(c.Id());
       return;
     }
+    if (what == "Shown") opened_.insert(c.Id());
     if (auto* item = dynamic_cast<MenuItem*>(&c)) {
       // A menu shows as a whole: mark its form (main menu) or itself.
       MenuItem* root = item;
@@ -758,6 +819,7 @@ class Renderer {
         auto* t = new QTabBar(w);
         t->setObjectName("tabs");
         t->setExpanding(false);
+        w->setFocusProxy(t);  // the notebook's focus is its tab row's
         QObject::connect(t, &QTabBar::tabBarClicked, [id](int index) {
           if (auto* c = Model<Control>(id); c && index >= 0) PostChoose(*c, index);
         });
@@ -935,10 +997,12 @@ class Renderer {
     Qt::WindowFlags flags = Qt::Window;
     switch (f.GetBorderStyle()) {
       case BorderStyle::None: flags = Qt::Window | Qt::FramelessWindowHint; break;
-      case BorderStyle::Dialog: flags = Qt::Dialog; break;
+      case BorderStyle::Dialog: flags = kDialogFlags; break;
       default: break;
     }
-    if (!f.CloseBox()) flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    // A modal form can always be closed by its frame (it is cancelled).
+    if (!f.CloseBox() && !f.Modal())
+      flags = (flags & ~Qt::WindowCloseButtonHint) | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
     if (f.StayOnTop()) flags |= Qt::WindowStaysOnTopHint;
     auto& m = mirrors_[f.Id()];
     if (m.flags != flags) {
@@ -971,6 +1035,7 @@ class Renderer {
       win->hide();
       win->setWindowModality(modality);
     }
+    if (opened_.erase(f.Id())) FocusAtOpening(f);
     WindowState state = f.GetWindowState();
     if (win->isHidden()) {
       if (state == WindowState::Maximized) win->showMaximized();
@@ -985,6 +1050,17 @@ class Renderer {
     } else if (state == WindowState::Normal && (win->isMinimized() || win->isMaximized())) {
       win->showNormal();
     }
+  }
+
+  // A window opening has its focus where the model's is, whatever had it
+  // when it was last shown, and an edit's text selected; the window gives
+  // it the focus once it is active.
+  void FocusAtOpening(Form& f) {
+    Control* active = f.ActiveControl();
+    auto it = active ? mirrors_.find(active->Id()) : mirrors_.end();
+    if (it == mirrors_.end() || !it->second.widget) return;
+    it->second.widget->setFocus(Qt::TabFocusReason);
+    if (auto* edit = qobject_cast<QLineEdit*>(it->second.widget.data())) edit->selectAll();
   }
 
   // Main menus are rebuilt as a whole when anything in them changed.
@@ -1105,7 +1181,14 @@ class Renderer {
     }
     if (auto* text = dialog->findChild<QLineEdit*>("text"); text && text->text() != Q(find.FindText()))
       text->setText(Q(find.FindText()));
-    if (find.Visible() && dialog->isHidden()) dialog->show();
+    if (find.Visible() && dialog->isHidden()) {
+      // Each opening starts in the field, its text selected.
+      dialog->show();
+      if (auto* text = dialog->findChild<QLineEdit*>("text")) {
+        text->setFocus(Qt::TabFocusReason);
+        text->selectAll();
+      }
+    }
     if (!find.Visible() && !dialog->isHidden()) dialog->hide();
   }
 
@@ -1350,6 +1433,9 @@ class Renderer {
     dialog->raise();
     dialog->activateWindow();
     bool ended = RunModalLoop([&] { return answers_.count(token) != 0; });
+    // A completion list of one of its fields goes with it.
+    for (QCompleter* completer : dialog->findChildren<QCompleter*>())
+      if (completer->popup()) completer->popup()->hide();
     dialog->hide();
     int answer = ended ? answers_[token] : on_quit;
     answers_.erase(token);
@@ -1381,6 +1467,9 @@ class Renderer {
       if (id == IDCANCEL || (id == IDNO && !has_cancel) || ids.size() == 1) box->setEscapeButton(b);
       QObject::connect(b, &QPushButton::clicked, [window, token, id] { PostMessage(window, kDialogAnswer, token, id); });
     }
+    box->setWindowFlags(kDialogFlags);
+    // It opens with the focus on its default button.
+    if (QAbstractButton* def = box->defaultButton()) QTimer::singleShot(0, def, [def] { def->setFocus(); });
     int fallback = has_cancel ? IDCANCEL : DefaultButton(r.buttons);
     return RunDialog(box, token, fallback);
   }
@@ -1517,10 +1606,12 @@ class Renderer {
   std::unordered_map<uint64_t, QPointer<QMenu>> popups_;
   std::unordered_map<uint64_t, QPointer<QDialog>> finds_;
   std::unordered_set<uint64_t> dirty_;
+  std::unordered_set<uint64_t> opened_;  // forms shown since the last pass
   bool all_dirty_ = false;
   QElapsedTimer since_sync_;
   QSocketNotifier* notifier_ = nullptr;
   QTimer* timer_ = nullptr;
+  FormKeys* keys_ = nullptr;
   MessageBoxHandler previous_box_;
   OpenFileHandler previous_open_;
   DirectoryHandler previous_dir_;

@@ -354,6 +354,9 @@ void Control::HandleInput(const Input& input) {
       if (!AcceptsInput()) return;  // the exit handler of the control left may have changed things
     }
   }
+  // The form's page keys come before the control's own.
+  if (Form* form = ParentForm(); form && input.message == kUiKey && form->PageKey(static_cast<int>(input.arg), this))
+    return;
   UserInput(input);
 }
 

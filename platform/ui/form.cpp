@@ -7,6 +7,7 @@
 #include "platform/ui/controls.h"
 #include "platform/ui/input.h"
 #include "platform/ui/menus.h"
+#include "platform/ui/pages.h"
 
 namespace platform::ui {
 namespace {
@@ -179,6 +180,9 @@ void Form::DoShow() {
     FireResize();
   }
   visible_ = true;
+  // Each showing starts on the named control or the first in tab order,
+  // not where the last one ended.
+  active_control_id_ = named_control_id_;
   Changed("Visible");
   Changed("Shown");
   if (OnShow) OnShow(*this);
@@ -292,6 +296,28 @@ void Form::SetActiveControl(Control* control) {
     return;
   }
   active_control_id_ = control ? control->Id() : 0;
+  if (!visible_) named_control_id_ = active_control_id_;
+}
+
+bool Form::PageKey(int key, Control* from) {
+  bool forward = key == (kKeyCtrl | kKeyTab) || key == (kKeyCtrl | kKeyPageDown);
+  if (!forward && key != (kKeyCtrl | kKeyShift | kKeyTab) && key != (kKeyCtrl | kKeyPageUp)) return false;
+  TabbedNotebook* notebook = nullptr;
+  for (Control* c = from; c && c != this && !notebook; c = c->Parent()) notebook = dynamic_cast<TabbedNotebook*>(c);
+  TabSet* tabs = dynamic_cast<TabSet*>(from);
+  if (!notebook && !tabs)
+    tabs = dynamic_cast<TabSet*>(FindDescendant(*this, [](const Control& c) {
+      return dynamic_cast<const TabSet*>(&c) && c.AcceptsInput();
+    }));
+  if (notebook) notebook->SelectNext(forward);
+  else if (tabs) tabs->SelectNext(forward);
+  // The focus left on a page that went stays with the tabs.
+  Control* active = ActiveControl();
+  if (active && !active->CanFocus()) {
+    Control* keep = notebook ? static_cast<Control*>(notebook) : tabs;
+    MoveFocus(keep && keep->CanFocus() ? keep : nullptr);
+  }
+  return true;
 }
 
 void Form::MoveFocus(Control* to) {
@@ -355,7 +381,8 @@ void Form::BeforeDestruction() {
 void Form::HandleInput(const Input& input) {
   switch (input.message) {
     case kUiCloseBox:
-      if (AcceptsInput() && close_box_ && border_style_ != BorderStyle::None) Close();
+      // A modal form's frame has its close box whatever the form asks.
+      if (AcceptsInput() && (close_box_ || modal_) && border_style_ != BorderStyle::None) Close();
       return;
     case kUiResize:
       if (AcceptsInput() && border_style_ == BorderStyle::Sizeable && window_state_ == WindowState::Normal)
@@ -372,7 +399,7 @@ void Form::HandleInput(const Input& input) {
       }
       return;
     case kUiKey:
-      if (AcceptsInput()) DefaultKey(static_cast<int>(input.arg));
+      if (AcceptsInput() && !PageKey(static_cast<int>(input.arg), nullptr)) DefaultKey(static_cast<int>(input.arg));
       return;
     default:
       Control::HandleInput(input);

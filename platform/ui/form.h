@@ -104,8 +104,16 @@ class HALV_EXPORT Form : public Control {
   // form made with new).
   void Release();
 
+  // The control with the focus. Named while the form is hidden, it is the
+  // one each showing starts on; else a showing starts on the first control
+  // in tab order (OnShow may move it).
   Control* ActiveControl() const;
   void SetActiveControl(Control* control);
+
+  // Ctrl+Tab or Ctrl+PgDn (forward), Ctrl+Shift+Tab or Ctrl+PgUp (back):
+  // the page beside in the tabbed notebook that holds `from`, else in the
+  // form's tab set, with their change handlers. False for other keys.
+  bool PageKey(int key, Control* from);
 
   MainMenu* GetMenu() const;
   void SetMenu(MainMenu* menu);
@@ -156,6 +164,7 @@ class HALV_EXPORT Form : public Control {
   int disabled_by_modal_ = 0;
   int resize_depth_ = 0;
   uint64_t active_control_id_ = 0;
+  uint64_t named_control_id_ = 0;  // ActiveControl as set while hidden
   uint64_t entered_id_ = 0;  // the control that had its OnEnter and not yet its OnExit
   uint64_t menu_id_ = 0;
 };

@@ -66,6 +66,7 @@ constexpr UINT kUiScriptStep = 0x03A2;       // the headless console's next comm
 
 // Key codes (the virtual-key numbers).
 constexpr int kKeyBack = 0x08;
+constexpr int kKeyTab = 0x09;
 constexpr int kKeyReturn = 0x0D;
 constexpr int kKeyEscape = 0x1B;
 constexpr int kKeySpace = 0x20;
@@ -77,8 +78,9 @@ constexpr int kKeyLeft = 0x25;
 constexpr int kKeyUp = 0x26;
 constexpr int kKeyRight = 0x27;
 constexpr int kKeyDown = 0x28;
-// Added to a key code when Ctrl is held.
+// Added to a key code when Ctrl or Shift is held.
 constexpr int kKeyCtrl = 0x10000;
+constexpr int kKeyShift = 0x20000;
 
 // Where a moving key takes the current item of a list of `count` items
 // showing `page` rows: Up, Down, Home, End, Page Up and Page Down (Left and

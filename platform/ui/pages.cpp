@@ -3,6 +3,27 @@
 #include "platform/ui/input.h"
 
 namespace platform::ui {
+namespace {
+
+// The index `forward` or back of `index` among `count`; -1 past an end
+// without `wrap`.
+int Beside(int index, int count, bool forward, bool wrap) {
+  if (count <= 0) return -1;
+  int next = index + (forward ? 1 : -1);
+  if (next >= 0 && next < count) return next;
+  if (!wrap) return -1;
+  return forward ? 0 : count - 1;
+}
+
+// Left and Right as a tab row takes them: the tab beside, no wrapping.
+int ArrowStep(const Input& input) {
+  if (input.message != kUiKey) return 0;
+  if (input.arg == kKeyLeft) return -1;
+  if (input.arg == kKeyRight) return 1;
+  return 0;
+}
+
+}  // namespace
 
 Page::Page(Component* owner, Control* notebook, std::string caption) : Control(owner, notebook, caption) {
   SetCaption(std::move(caption));
@@ -98,7 +119,16 @@ bool TabSet::SetTabIndex(int index) {
   return true;
 }
 
+bool TabSet::SelectNext(bool forward, bool wrap) {
+  int next = Beside(tab_index_, static_cast<int>(tabs_.size()), forward, wrap);
+  return next >= 0 && SetTabIndex(next);
+}
+
 void TabSet::UserInput(const Input& input) {
+  if (int step = ArrowStep(input)) {
+    SelectNext(step > 0, false);
+    return;
+  }
   if (input.message == kUiSelect) {
     if (input.arg >= 0) SetTabIndex(static_cast<int>(input.arg));
     return;
@@ -135,7 +165,16 @@ bool TabbedNotebook::SetActivePage(std::string_view caption) {
   return false;
 }
 
+bool TabbedNotebook::SelectNext(bool forward, bool wrap) {
+  int next = Beside(page_index_, PageCount(), forward, wrap);
+  return next >= 0 && SetPageIndex(next);
+}
+
 void TabbedNotebook::UserInput(const Input& input) {
+  if (int step = ArrowStep(input)) {
+    SelectNext(step > 0, false);
+    return;
+  }
   if (input.message == kUiSelect) {
     SetPageIndex(static_cast<int>(input.arg));
     return;

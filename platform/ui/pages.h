@@ -3,6 +3,8 @@
 //
 // A page is a control; place controls on a page by making it their parent.
 // Only the active page shows, so the controls of the others take no input.
+// Left and Right on a focused tab row choose the tab beside; the form's
+// Ctrl+Tab keys step the tabs too (Form::PageKey).
 #pragma once
 
 #include <functional>
@@ -63,6 +65,9 @@ class HALV_EXPORT TabSet : public Control {
   int TabIndex() const { return tab_index_; }
   // Asks OnChange first; false when it refused.
   bool SetTabIndex(int index);
+  // The next or previous tab, past the last to the first when `wrap`.
+  bool SelectNext(bool forward, bool wrap = true);
+  bool TakesFocus() const override { return true; }
   TabChangeEvent OnChange;
 
  protected:
@@ -79,6 +84,8 @@ class HALV_EXPORT TabbedNotebook : public PageList {
   // Asks OnChange first; false when it refused.
   bool SetPageIndex(int index);
   bool SetActivePage(std::string_view caption);
+  // The next or previous page, past the last to the first when `wrap`.
+  bool SelectNext(bool forward, bool wrap = true);
   // The pages sit below the tab row, inside a small frame.
   Rect ClientRect() const override;
   bool TakesFocus() const override { return true; }

@@ -5,8 +5,11 @@
 // use the forms' face.
 #include <QHeaderView>
 #include <QImage>
+#include <QLineEdit>
+#include <QTabBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QStyleOptionHeader>
 #include <QTextBlock>
@@ -16,6 +19,8 @@
 #include <memory>
 
 #include "console/app.h"
+#include "console/includeform.h"
+#include "console/stopserver.h"
 #include "console/settingsform.h"
 #include "foundation/serverconfig.h"
 #include "platform/msgbox.h"
@@ -179,6 +184,95 @@ TEST_F(KorridanWindows, GridsKeepTitlesAndNumbersInPlaceWhenScrolledAndOpenAtThe
   }
 }
 
+
+// A dialog shown modally while X input plays the operator: once its window
+// is active, the focus goes where `focus` says (none: where the dialog put
+// it), then come the keys ("close": the frame's close box). A dialog the
+// keys leave open ends with 99.
+int AsOperator(ui::Form& form, ui::Control* focus, const std::string& keys) {
+  using X = displaytest::XDisplay;
+  int step = 0, waited = 0;
+  QTimer user;
+  QObject::connect(&user, &QTimer::timeout, [&] {
+    QWidget* win = WindowOf(form);
+    QWidget* w = focus ? WidgetOf(*focus, win) : nullptr;
+    if (step == 0 && win && (waited++ % 10 == 0)) {
+      X::Focus(std::to_string(win->winId()));
+    } else if (step == 0 && win && win->isActiveWindow()) {
+      if (w) w->setFocus();
+      step = 1;
+    } else if (step == 1 && (!w || w->hasFocus() || w->focusProxy())) {
+      // From another process: the keys come while this loop runs.
+      if (keys == "close") X::CloseBox(std::to_string(win->winId()));
+      else displaytest::Sh("xdotool key --delay 100 " + keys + " >/dev/null 2>&1 &");
+      step = 2;
+      waited = 0;
+    } else if (++waited > 100 && form.Modal()) {
+      form.SetModalResult(99);
+      ui::PostFocus(form);  // the modal loop looks again
+    }
+  });
+  user.start(50);
+  return form.ShowModal();
+}
+
+struct DialogCase {
+  const char* name;
+  std::function<ui::Form*()> open;  // readies the dialog
+  std::function<ui::Control*()> focus;
+  const char* keys;
+  std::function<bool(int result)> holds;
+};
+
+TEST_F(KorridanWindows, DialogsTakeEnterEscPageKeysAndTheCloseBoxAsTheModelHolds) {
+  IncludeForm = app_->CreateForm<TIncludeForm>();
+  StopServerForm = app_->CreateForm<TStopServerForm>(nullptr);
+  TSettingsForm* s = SettingsForm;
+  auto tabs = [&] { return WidgetOf(*s->Notebook)->findChild<QTabBar*>("tabs"); };
+  const DialogCase cases[] = {
+      {"Settings: page keys, and arrows on the tab row",
+       [&] { return s->Notebook->SetPageIndex(0), s; }, [&] { return s->Notebook; },
+       "ctrl+Tab ctrl+Next Right Right ctrl+shift+Tab",
+       [&](int) { return s->Notebook->PageIndex() == 3 && tabs()->currentIndex() == 3; }},
+      {"Settings: after Alt+D, Enter on OK presses OK", [&] { return s; }, nullptr, "alt+d sleep 0.5 key Tab Return",
+       [&](int r) { return r == ui::mrCancel; }},
+      {"Stop Server: Enter on Yes", [&] { return StopServerForm; }, [&] { return StopServerForm->YesButton; },
+       "Return", [](int r) { return r == 2; }},
+      {"Stop Server: the close box answers No", [&] { return StopServerForm; }, nullptr, "close",
+       [](int r) { return r == -1; }},
+      {"Entry dialog: opens in its first field, text selected",
+       [&] {
+         AsOperator(*IncludeForm, IncludeForm->ReplaceEdit, "Escape");  // left from the second field
+         IncludeForm->TokenEdit->SetText("old");
+         return IncludeForm;
+       },
+       nullptr, "n e w Return", [&](int r) { return r == ui::mrOk && IncludeForm->TokenEdit->Text() == "NEW"; }},
+  };
+  for (const DialogCase& c : cases) {
+    ui::Form* form = c.open();
+    int result = AsOperator(*form, c.focus ? c.focus() : nullptr, c.keys);
+    EXPECT_TRUE(c.holds(result)) << c.name << ": result " << result;
+  }
+
+  // The find dialog opened again starts in its field, not on Find Next.
+  App->Show();
+  ui::FindDialog find(App, "TestFind");
+  auto shown = [] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->isVisible() && w->windowTitle() == "Find") return w;
+    return static_cast<QWidget*>(nullptr);
+  };
+  find.Execute();
+  ASSERT_TRUE(SettleUntil([&] { return shown(); }));
+  shown()->findChild<QPushButton*>()->setFocus();
+  find.CloseDialog();
+  ASSERT_TRUE(SettleUntil([&] { return !shown(); }));
+  find.Execute();
+  ASSERT_TRUE(SettleUntil([&] { return shown(); }));
+  Focus(std::to_string(shown()->winId()));
+  Keys("x");
+  EXPECT_TRUE(SettleUntil([&] { return find.FindText() == "x"; })) << find.FindText();
+}
 
 // The line shown at the top or the bottom of the log's view.
 std::string LogLineAt(QPlainTextEdit* log, bool top) {

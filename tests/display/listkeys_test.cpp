@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTimer>
 #include <filesystem>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "platform/ui/controls.h"
 #include "platform/ui/dialogs.h"
 #include "platform/ui/filectrls.h"
+#include "platform/ui/pages.h"
 #include "platform/ui/windows.h"
 #include "tests/display/widgets.h"
 #include "tests/display/xdisplay.h"
@@ -195,6 +197,16 @@ TEST_F(ListKeys, TheAccessPageAndTheDirectoryTreeWorkFromTheKeyboard) {
   EXPECT_EQ(main->Access->AllowGroupsList->Texts(), TNameList{"Guests"});
   EXPECT_EQ(groups.Texts(), (TNameList{"Admins", "Staff"}));
   EXPECT_TRUE(main->RuleChanged);
+
+  // The page keys and the arrows on the tab row: the page shown is the model's.
+  ui::TabbedNotebook& pages = *main->Access->AccessNotebook;
+  auto* tabs = WidgetOf(pages)->findChild<QTabBar*>("tabs");
+  ASSERT_NE(FocusOn(groups), nullptr);
+  for (auto [keys, page] : std::vector<std::pair<const char*, int>>{{"ctrl+Tab", 1}, {"Right", 2}, {"ctrl+Prior", 1}}) {
+    Keys(keys);
+    EXPECT_TRUE(WaitFor([&] { return pages.PageIndex() == page && tabs->currentIndex() == page; }))
+        << keys << ": page " << pages.PageIndex() << ", tab " << tabs->currentIndex();
+  }
   ui::Free(main);
   au::Pump();
 }

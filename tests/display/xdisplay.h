@@ -7,10 +7,12 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <regex>
 #include <sstream>
@@ -153,6 +155,25 @@ class XDisplay {
     Sh("xdotool mousemove --sync --window " + id + " " + std::to_string(x) + " " + std::to_string(y) + " click 1");
   }
   static void Focus(const std::string& id) { Sh("xdotool windowfocus --sync " + id + " 2>/dev/null"); }
+  // The close box of a window manager: WM_DELETE_WINDOW sent to the window.
+  static void CloseBox(const std::string& id) {
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    auto atom = [c](const char* name) {
+      xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::strlen(name), name), nullptr);
+      xcb_atom_t a = r ? r->atom : xcb_atom_t{XCB_ATOM_NONE};
+      std::free(r);
+      return a;
+    };
+    xcb_client_message_event_t e{};
+    e.response_type = XCB_CLIENT_MESSAGE;
+    e.format = 32;
+    e.window = static_cast<xcb_window_t>(std::stoul(id));
+    e.type = atom("WM_PROTOCOLS");
+    e.data.data32[0] = atom("WM_DELETE_WINDOW");
+    xcb_send_event(c, 0, e.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&e));
+    xcb_flush(c);
+    xcb_disconnect(c);
+  }
 
  private:
   pid_t xvfb_ = -1;
