@@ -272,6 +272,22 @@ class PaintWidget : public QWidget {
   uint64_t id_;
 };
 
+// The model's code of a moving key or Space; 0 for any other key.
+int ModelKey(const QKeyEvent* e) {
+  switch (e->key()) {
+    case Qt::Key_Up: return kKeyUp;
+    case Qt::Key_Down: return kKeyDown;
+    case Qt::Key_Left: return kKeyLeft;
+    case Qt::Key_Right: return kKeyRight;
+    case Qt::Key_Home: return kKeyHome;
+    case Qt::Key_End: return kKeyEnd;
+    case Qt::Key_PageUp: return kKeyPageUp;
+    case Qt::Key_PageDown: return kKeyPageDown;
+    case Qt::Key_Space: return kKeySpace;
+    default: return 0;
+  }
+}
+
 // A list box or directory tree whose moving keys and Space, plain or with
 // Ctrl, go to the model as keys: the model moves its selection and the
 // mirror shows it. Shift and Alt forms are left alone (no range selection);
@@ -282,18 +298,10 @@ class KeyList : public QListWidget {
 
  protected:
   void keyPressEvent(QKeyEvent* e) override {
-    int key = 0;
-    switch (e->key()) {
-      case Qt::Key_Up: key = kKeyUp; break;
-      case Qt::Key_Down: key = kKeyDown; break;
-      case Qt::Key_Left: key = kKeyLeft; break;
-      case Qt::Key_Right: key = kKeyRight; break;
-      case Qt::Key_Home: key = kKeyHome; break;
-      case Qt::Key_End: key = kKeyEnd; break;
-      case Qt::Key_PageUp: key = kKeyPageUp; break;
-      case Qt::Key_PageDown: key = kKeyPageDown; break;
-      case Qt::Key_Space: key = kKeySpace; break;
-      default: QListWidget::keyPressEvent(e); return;
+    int key = ModelKey(e);
+    if (!key) {
+      QListWidget::keyPressEvent(e);
+      return;
     }
     Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
     if (mods & ~Qt::ControlModifier) return;
@@ -333,8 +341,15 @@ class LogView : public QPlainTextEdit {
 // A string grid: its fixed rows show as the title header and its fixed
 // columns as the number header, so they stay in place while the cells
 // scroll beneath them.
+//
+// Its keys are the model's: the moving keys (Ctrl only with Home and End)
+// go to the model, which selects the cell reached as a click would, and
+// the mirror shows it; in a grid that selects rows Left and Right scroll
+// sideways. Tab and Shift+Tab leave the grid, and every other key goes on
+// to the window (Enter, Esc, Ctrl+Tab); typing does not search the cells.
 class GridWidget : public QTableWidget {
  public:
+  explicit GridWidget(uint64_t id) : id_(id) { setTabKeyNavigation(false); }
   bool row_select = false;
 
   void scrollTo(const QModelIndex& index, ScrollHint hint) override {
@@ -342,6 +357,45 @@ class GridWidget : public QTableWidget {
     int left = horizontalScrollBar()->value();
     QTableWidget::scrollTo(index, hint);
     if (row_select) horizontalScrollBar()->setValue(left);
+  }
+
+ protected:
+  void keyPressEvent(QKeyEvent* e) override {
+    int key = ModelKey(e);
+    Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
+    bool ctrl_ok = key == kKeyHome || key == kKeyEnd;
+    if (!key || key == kKeySpace || (mods & ~Qt::ControlModifier) || (mods && !ctrl_ok)) {
+      e->ignore();
+      return;
+    }
+    if (row_select && !mods && (key == kKeyLeft || key == kKeyRight)) {
+      horizontalScrollBar()->triggerAction(key == kKeyLeft ? QAbstractSlider::SliderSingleStepSub
+                                                           : QAbstractSlider::SliderSingleStepAdd);
+      return;
+    }
+    if (auto* g = Model<StringGrid>(id_)) PostKey(*g, mods ? key | kKeyCtrl : key);
+  }
+
+ private:
+  uint64_t id_;
+};
+
+// Tab and Shift+Tab move the model's focus as well, to the control whose
+// widget Qt gave the focus, so that the control left sees its exit and the
+// model knows where the operator is.
+class TabFocus : public QObject {
+ protected:
+  bool eventFilter(QObject* o, QEvent* e) override {
+    if (e->type() != QEvent::FocusIn) return false;
+    Qt::FocusReason reason = static_cast<QFocusEvent*>(e)->reason();
+    if (reason != Qt::TabFocusReason && reason != Qt::BacktabFocusReason) return false;
+    for (auto* w = qobject_cast<QWidget*>(o); w && !w->isWindow(); w = w->parentWidget()) {
+      QVariant id = w->property("halv_component");
+      if (!id.isValid()) continue;
+      if (auto* c = Model<Control>(id.toULongLong())) PostFocus(*c);
+      break;
+    }
+    return false;
   }
 };
 
@@ -388,6 +442,7 @@ struct Mirror {
   uint64_t parent_id = 0;
   std::vector<std::string> shown_lines;   // a memo's lines as mirrored
   Qt::WindowFlags flags;                  // a form's window flags as set
+  uint64_t focus_shown = 0;               // a form's active control as last given the focus
 };
 
 class Renderer {
@@ -425,9 +480,11 @@ class Renderer {
     since_sync_.start();
     all_dirty_ = true;
     SetLoopWaiter([this](int timeout_ms) { Wait(timeout_ms); });
+    qApp->installEventFilter(&tab_focus_);
   }
 
   ~Renderer() {
+    qApp->removeEventFilter(&tab_focus_);
     SetLoopWaiter(nullptr);
     RemoveChangeObserver(observer_);
     SetMessageBoxHandler(std::move(previous_box_));
@@ -721,7 +778,7 @@ class Renderer {
         break;
       }
       case Kind::Grid: {
-        auto* t = new GridWidget;
+        auto* t = new GridWidget(id);
         for (QHeaderView* h : {t->horizontalHeader(), t->verticalHeader()}) {
           h->setSectionsClickable(false);
           h->setHighlightSections(false);
@@ -740,6 +797,13 @@ class Renderer {
         QObject::connect(t, &QTableWidget::cellDoubleClicked, [id](int row, int col) {
           if (auto* g = Model<StringGrid>(id)) PostDblClickCell(*g, col + g->FixedCols(), row + g->FixedRows());
         });
+        // What Qt highlights of its own accord (a drag, a Ctrl+click) goes
+        // back to the model's cell.
+        auto keep = [id] {
+          if (g_renderer) g_renderer->dirty_.insert(id);
+        };
+        QObject::connect(t, &QTableWidget::currentCellChanged, keep);
+        QObject::connect(t, &QTableWidget::itemSelectionChanged, keep);
         w = t;
         break;
       }
@@ -923,11 +987,19 @@ class Renderer {
       case Kind::Page:
       case Kind::Container: break;
     }
-    if (m.kind == Kind::Form) {
-      if (Control* active = static_cast<Form&>(c).ActiveControl())
-        if (auto it = mirrors_.find(active->Id()); it != mirrors_.end() && it->second.widget && w->isActiveWindow())
-          it->second.widget->setFocus();
-    }
+    if (m.kind == Kind::Form) ApplyFocus(static_cast<Form&>(c), m);
+  }
+
+  // The focus goes where the model moved it, once: a window redrawn while
+  // the server logs or refreshes leaves it where the operator put it.
+  void ApplyFocus(Form& f, Mirror& m) {
+    Control* active = f.ActiveControl();
+    uint64_t id = active ? active->Id() : 0;
+    if (id == m.focus_shown) return;
+    auto it = mirrors_.find(id);
+    if (it == mirrors_.end() || !it->second.widget || !m.widget->isActiveWindow()) return;
+    it->second.widget->setFocus();
+    m.focus_shown = id;
   }
 
   void ApplyForm(Form& f, FormWindow* win) {
@@ -964,6 +1036,7 @@ class Renderer {
     auto* win = static_cast<FormWindow*>(it->second.widget.data());
     if (!f.Visible()) {
       if (!win->isHidden()) win->hide();
+      it->second.focus_shown = 0;  // shown again, it takes the model's focus anew
       return;
     }
     Qt::WindowModality modality = f.Modal() ? Qt::ApplicationModal : Qt::NonModal;
@@ -1336,8 +1409,13 @@ class Renderer {
         if (item->text() != qt) item->setText(qt);
       }
     }
-    if (g.Row() >= fixed_rows && g.Row() < g.RowCount() && g.Col() >= fixed_cols && g.Col() < g.ColCount())
-      q->setCurrentCell(g.Row() - fixed_rows, g.Col() - fixed_cols);
+    // The highlight is the model's cell. Set only when it differs, so a
+    // refresh leaves the view where the operator scrolled it.
+    int row = g.Row() - fixed_rows, col = g.Col() - fixed_cols;
+    if (row < 0 || row >= rows || col < 0 || col >= cols) return;
+    bool shown = q->currentRow() == row && q->currentColumn() == col &&
+                 q->selectionModel()->isSelected(q->model()->index(row, col));
+    if (!shown) q->setCurrentCell(row, col);
   }
 
   // ---------------------------------------------------------------------
@@ -1518,6 +1596,7 @@ class Renderer {
   std::unordered_map<uint64_t, QPointer<QDialog>> finds_;
   std::unordered_set<uint64_t> dirty_;
   bool all_dirty_ = false;
+  TabFocus tab_focus_;
   QElapsedTimer since_sync_;
   QSocketNotifier* notifier_ = nullptr;
   QTimer* timer_ = nullptr;
