@@ -1046,6 +1046,7 @@ class Renderer {
     }
     WindowState state = f.GetWindowState();
     if (win->isHidden()) {
+      if (state == WindowState::Normal) FitOnScreen(f, win);
       if (state == WindowState::Maximized) win->showMaximized();
       else if (state == WindowState::Minimized) win->showMinimized();
       else win->show();
@@ -1058,6 +1059,34 @@ class Renderer {
     } else if (state == WindowState::Normal && (win->isMinimized() || win->isMaximized())) {
       win->showNormal();
     }
+  }
+
+  // A window whose place lies partly or wholly off the screens (a saved
+  // place on a screen that is gone or smaller) opens on the screen it
+  // overlaps most, else the primary one: wholly on it where it fits, else
+  // at its top left. The model learns the place, as after a move.
+  void FitOnScreen(Form& f, FormWindow* win) {
+    Rect b = f.NormalBounds();
+    QRect want(b.left, b.top, b.Width(), b.Height());
+    QRegion screens;
+    QScreen* best = QGuiApplication::primaryScreen();
+    qint64 most = 0;
+    for (QScreen* screen : QGuiApplication::screens()) {
+      QRect common = screen->availableGeometry().intersected(want);
+      screens += screen->availableGeometry();
+      if (qint64 area = qint64(common.width()) * common.height(); area > most) {
+        most = area;
+        best = screen;
+      }
+    }
+    if (!best || QRegion(want).subtracted(screens).isEmpty()) return;
+    QRect area = best->availableGeometry();
+    int x = std::max(area.left(), std::min(want.left(), area.right() + 1 - want.width()));
+    int y = std::max(area.top(), std::min(want.top(), area.bottom() + 1 - want.height()));
+    win->applying = true;
+    win->move(x, y);
+    win->applying = false;
+    PostMove(f, x, y);
   }
 
   // Main menus are rebuilt as a whole when anything in them changed.

@@ -4,6 +4,7 @@
 // shows every number, the log follows its last line, and menus and dialogs
 // use the forms' face.
 #include <QHeaderView>
+#include <QScreen>
 #include <QImage>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -271,6 +272,26 @@ TEST_F(KorridanWindows, TabLeavesAGridAndTrafficMovesNeitherTheHighlightNorTheFo
   Keys("shift+Tab");
   EXPECT_TRUE(SettleUntil([&] { return t->hasFocus() && App->ActiveControl() == App->DLLList; }));
   EXPECT_TRUE(App->DLLList->Row() == 2 && t->currentIndex().row() == 1);
+}
+
+// A saved place off the screen: the window opens wholly on it where it
+// fits, and the model holds where it shows.
+TEST_F(KorridanWindows, AWindowPlacedOffTheScreenOpensOnIt) {
+  QRect s = QGuiApplication::primaryScreen()->availableGeometry();
+  const std::array<QRect, 2> cases[] = {  // saved, shown
+      {QRect(100, 80, 500, 400), QRect(100, 80, 500, 400)},
+      {QRect(2500, 1900, 500, 400), QRect(s.right() - 499, s.bottom() - 399, 500, 400)},
+      {QRect(-2000, 1900, 1500, 400), QRect(s.left(), s.bottom() - 399, 1500, 400)}};
+  for (auto [saved, shown] : cases) {
+    App->Hide();
+    Settle(100);
+    App->SetBounds(saved.x(), saved.y(), saved.width(), saved.height());
+    App->Show();
+    ASSERT_TRUE(WaitShown(*App));
+    EXPECT_TRUE(SettleUntil([&] { return WindowOf(*App)->frameGeometry().topLeft() == shown.topLeft(); }))
+        << saved.x() << "," << saved.y() << " shows at " << WindowOf(*App)->x() << "," << WindowOf(*App)->y();
+    EXPECT_EQ(QPoint(App->Left(), App->Top()), shown.topLeft());
+  }
 }
 
 // The line shown at the top or the bottom of the log's view.
