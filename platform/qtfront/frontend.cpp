@@ -327,6 +327,22 @@ class PaintWidget : public QWidget {
   uint64_t id_;
 };
 
+// The model's code of a moving key or Space; 0 for any other key.
+int ModelKey(const QKeyEvent* e) {
+  switch (e->key()) {
+    case Qt::Key_Up: return kKeyUp;
+    case Qt::Key_Down: return kKeyDown;
+    case Qt::Key_Left: return kKeyLeft;
+    case Qt::Key_Right: return kKeyRight;
+    case Qt::Key_Home: return kKeyHome;
+    case Qt::Key_End: return kKeyEnd;
+    case Qt::Key_PageUp: return kKeyPageUp;
+    case Qt::Key_PageDown: return kKeyPageDown;
+    case Qt::Key_Space: return kKeySpace;
+    default: return 0;
+  }
+}
+
 // A list box or directory tree whose moving keys and Space, plain or with
 // Ctrl, go to the model as keys: the model moves its selection and the
 // mirror shows it. Shift and Alt forms are left alone (no range selection);
@@ -337,18 +353,10 @@ class KeyList : public QListWidget {
 
  protected:
   void keyPressEvent(QKeyEvent* e) override {
-    int key = 0;
-    switch (e->key()) {
-      case Qt::Key_Up: key = kKeyUp; break;
-      case Qt::Key_Down: key = kKeyDown; break;
-      case Qt::Key_Left: key = kKeyLeft; break;
-      case Qt::Key_Right: key = kKeyRight; break;
-      case Qt::Key_Home: key = kKeyHome; break;
-      case Qt::Key_End: key = kKeyEnd; break;
-      case Qt::Key_PageUp: key = kKeyPageUp; break;
-      case Qt::Key_PageDown: key = kKeyPageDown; break;
-      case Qt::Key_Space: key = kKeySpace; break;
-      default: QListWidget::keyPressEvent(e); return;
+    int key = ModelKey(e);
+    if (!key) {
+      QListWidget::keyPressEvent(e);
+      return;
     }
     Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
     if (mods & ~Qt::ControlModifier) return;
@@ -388,8 +396,15 @@ class LogView : public QPlainTextEdit {
 // A string grid: its fixed rows show as the title header and its fixed
 // columns as the number header, so they stay in place while the cells
 // scroll beneath them.
+//
+// Its keys are the model's: the moving keys (Ctrl only with Home and End)
+// go to the model, which selects the cell reached as a click would, and
+// the mirror shows it; in a grid that selects rows Left and Right scroll
+// sideways. Tab and Shift+Tab leave the grid, and every other key goes on
+// to the window (Enter, Esc, Ctrl+Tab); typing does not search the cells.
 class GridWidget : public QTableWidget {
  public:
+  explicit GridWidget(uint64_t id) : id_(id) { setTabKeyNavigation(false); }
   bool row_select = false;
 
   void scrollTo(const QModelIndex& index, ScrollHint hint) override {
@@ -397,6 +412,42 @@ class GridWidget : public QTableWidget {
     int left = horizontalScrollBar()->value();
     QTableWidget::scrollTo(index, hint);
     if (row_select) horizontalScrollBar()->setValue(left);
+  }
+
+ protected:
+  void keyPressEvent(QKeyEvent* e) override {
+    int key = ModelKey(e);
+    Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
+    bool ctrl_ok = key == kKeyHome || key == kKeyEnd;
+    if (!key || key == kKeySpace || (mods & ~Qt::ControlModifier) || (mods && !ctrl_ok)) {
+      e->ignore();
+      return;
+    }
+    if (row_select && !mods && (key == kKeyLeft || key == kKeyRight)) {
+      horizontalScrollBar()->triggerAction(key == kKeyLeft ? QAbstractSlider::SliderSingleStepSub
+                                                           : QAbstractSlider::SliderSingleStepAdd);
+      return;
+    }
+    if (auto* g = Model<StringGrid>(id_)) PostKey(*g, mods ? key | kKeyCtrl : key);
+  }
+
+ private:
+  uint64_t id_;
+};
+
+// Tab and Shift+Tab move the model's focus as well, to the control whose
+// widget Qt gave the focus, so that the control left sees its exit and the
+// model knows where the operator is.
+class TabFocus : public QObject {
+ protected:
+  bool eventFilter(QObject* o, QEvent* e) override {
+    if (e->type() != QEvent::FocusIn) return false;
+    Qt::FocusReason reason = static_cast<QFocusEvent*>(e)->reason();
+    if (reason != Qt::TabFocusReason && reason != Qt::BacktabFocusReason) return false;
+    auto* w = qobject_cast<QWidget*>(o);
+    Control* c = w && !w->isWindow() ? ControlOf(w) : nullptr;
+    if (c && !dynamic_cast<Form*>(c)) PostFocus(*c);
+    return false;
   }
 };
 
@@ -443,6 +494,7 @@ struct Mirror {
   uint64_t parent_id = 0;
   std::vector<std::string> shown_lines;   // a memo's lines as mirrored
   Qt::WindowFlags flags;                  // a form's window flags as set
+  uint64_t focus_shown = 0;               // a form's active control as last given the focus
 };
 
 class Renderer {
@@ -482,9 +534,11 @@ class Renderer {
     SetLoopWaiter([this](int timeout_ms) { Wait(timeout_ms); });
     keys_ = new FormKeys;
     qApp->installEventFilter(keys_);
+    qApp->installEventFilter(&tab_focus_);
   }
 
   ~Renderer() {
+    qApp->removeEventFilter(&tab_focus_);
     SetLoopWaiter(nullptr);
     qApp->removeEventFilter(keys_);
     delete keys_;
@@ -782,7 +836,7 @@ class Renderer {
         break;
       }
       case Kind::Grid: {
-        auto* t = new GridWidget;
+        auto* t = new GridWidget(id);
         for (QHeaderView* h : {t->horizontalHeader(), t->verticalHeader()}) {
           h->setSectionsClickable(false);
           h->setHighlightSections(false);
@@ -801,6 +855,13 @@ class Renderer {
         QObject::connect(t, &QTableWidget::cellDoubleClicked, [id](int row, int col) {
           if (auto* g = Model<StringGrid>(id)) PostDblClickCell(*g, col + g->FixedCols(), row + g->FixedRows());
         });
+        // What Qt highlights of its own accord (a drag, a Ctrl+click) goes
+        // back to the model's cell.
+        auto keep = [id] {
+          if (g_renderer) g_renderer->dirty_.insert(id);
+        };
+        QObject::connect(t, &QTableWidget::currentCellChanged, keep);
+        QObject::connect(t, &QTableWidget::itemSelectionChanged, keep);
         w = t;
         break;
       }
@@ -985,11 +1046,19 @@ class Renderer {
       case Kind::Page:
       case Kind::Container: break;
     }
-    if (m.kind == Kind::Form) {
-      if (Control* active = static_cast<Form&>(c).ActiveControl())
-        if (auto it = mirrors_.find(active->Id()); it != mirrors_.end() && it->second.widget && w->isActiveWindow())
-          it->second.widget->setFocus();
-    }
+    if (m.kind == Kind::Form) ApplyFocus(static_cast<Form&>(c), m);
+  }
+
+  // The focus goes where the model moved it, once: a window redrawn while
+  // the server logs or refreshes leaves it where the operator put it.
+  void ApplyFocus(Form& f, Mirror& m) {
+    Control* active = f.ActiveControl();
+    uint64_t id = active ? active->Id() : 0;
+    if (id == m.focus_shown) return;
+    auto it = mirrors_.find(id);
+    if (it == mirrors_.end() || !it->second.widget || !m.widget->isActiveWindow()) return;
+    it->second.widget->setFocus();
+    m.focus_shown = id;
   }
 
   void ApplyForm(Form& f, FormWindow* win) {
@@ -1028,6 +1097,7 @@ class Renderer {
     auto* win = static_cast<FormWindow*>(it->second.widget.data());
     if (!f.Visible()) {
       if (!win->isHidden()) win->hide();
+      it->second.focus_shown = 0;  // shown again, it takes the model's focus anew
       return;
     }
     Qt::WindowModality modality = f.Modal() ? Qt::ApplicationModal : Qt::NonModal;
@@ -1038,6 +1108,7 @@ class Renderer {
     if (opened_.erase(f.Id())) FocusAtOpening(f);
     WindowState state = f.GetWindowState();
     if (win->isHidden()) {
+      if (state == WindowState::Normal) FitOnScreen(f, win);
       if (state == WindowState::Maximized) win->showMaximized();
       else if (state == WindowState::Minimized) win->showMinimized();
       else win->show();
@@ -1061,6 +1132,34 @@ class Renderer {
     if (it == mirrors_.end() || !it->second.widget) return;
     it->second.widget->setFocus(Qt::TabFocusReason);
     if (auto* edit = qobject_cast<QLineEdit*>(it->second.widget.data())) edit->selectAll();
+  }
+
+  // A window whose place lies partly or wholly off the screens (a saved
+  // place on a screen that is gone or smaller) opens on the screen it
+  // overlaps most, else the primary one: wholly on it where it fits, else
+  // at its top left. The model learns the place, as after a move.
+  void FitOnScreen(Form& f, FormWindow* win) {
+    Rect b = f.NormalBounds();
+    QRect want(b.left, b.top, b.Width(), b.Height());
+    QRegion screens;
+    QScreen* best = QGuiApplication::primaryScreen();
+    qint64 most = 0;
+    for (QScreen* screen : QGuiApplication::screens()) {
+      QRect common = screen->availableGeometry().intersected(want);
+      screens += screen->availableGeometry();
+      if (qint64 area = qint64(common.width()) * common.height(); area > most) {
+        most = area;
+        best = screen;
+      }
+    }
+    if (!best || QRegion(want).subtracted(screens).isEmpty()) return;
+    QRect area = best->availableGeometry();
+    int x = std::max(area.left(), std::min(want.left(), area.right() + 1 - want.width()));
+    int y = std::max(area.top(), std::min(want.top(), area.bottom() + 1 - want.height()));
+    win->applying = true;
+    win->move(x, y);
+    win->applying = false;
+    PostMove(f, x, y);
   }
 
   // Main menus are rebuilt as a whole when anything in them changed.
@@ -1419,8 +1518,13 @@ class Renderer {
         if (item->text() != qt) item->setText(qt);
       }
     }
-    if (g.Row() >= fixed_rows && g.Row() < g.RowCount() && g.Col() >= fixed_cols && g.Col() < g.ColCount())
-      q->setCurrentCell(g.Row() - fixed_rows, g.Col() - fixed_cols);
+    // The highlight is the model's cell. Set only when it differs, so a
+    // refresh leaves the view where the operator scrolled it.
+    int row = g.Row() - fixed_rows, col = g.Col() - fixed_cols;
+    if (row < 0 || row >= rows || col < 0 || col >= cols) return;
+    bool shown = q->currentRow() == row && q->currentColumn() == col &&
+                 q->selectionModel()->isSelected(q->model()->index(row, col));
+    if (!shown) q->setCurrentCell(row, col);
   }
 
   // ---------------------------------------------------------------------
@@ -1608,6 +1712,7 @@ class Renderer {
   std::unordered_set<uint64_t> dirty_;
   std::unordered_set<uint64_t> opened_;  // forms shown since the last pass
   bool all_dirty_ = false;
+  TabFocus tab_focus_;
   QElapsedTimer since_sync_;
   QSocketNotifier* notifier_ = nullptr;
   QTimer* timer_ = nullptr;

@@ -113,6 +113,17 @@ Rect StringGrid::CellRect(int col, int row) const {
   return {x, y, x + col_widths_[col], y + row_heights_[row]};
 }
 
+int StringGrid::PageRows() const {
+  int room = ClientHeight();
+  for (int r = 0; r < fixed_rows_; ++r) room -= row_heights_[r] + line_width_;
+  int rows = 0;
+  for (int r = fixed_rows_; r < rows_ && room >= row_heights_[r] + line_width_; ++r) {
+    room -= row_heights_[r] + line_width_;
+    ++rows;
+  }
+  return std::max(1, rows);
+}
+
 bool StringGrid::SelectByUser(int col, int row) {
   // Fixed cells cannot be selected; with row selection the column stays.
   if (col < fixed_cols_ || row < fixed_rows_ || col >= cols_ || row >= rows_) return false;
@@ -134,9 +145,48 @@ void StringGrid::UserInput(const Input& input) {
       if (SelectByUser(col, row)) DoClick();
       DoDblClick();
       return;
+    case kUiKey:
+      if (!UserKey(static_cast<int>(input.arg))) Control::UserInput(input);
+      return;
     default:
       Control::UserInput(input);
   }
+}
+
+// The platform's grid keyboard: the arrows move the selected cell (in a
+// grid that selects rows, Left and Right only scroll, which the front end
+// does), Page Up and Page Down by a page of rows, Home and End to the
+// first and last row (column, without row selection), Ctrl+Home and
+// Ctrl+End to the first and last cell (other Ctrl keys are not the
+// grid's). The cell reached is selected as a click on it would be; a key
+// that moves nothing runs no handler.
+bool StringGrid::UserKey(int key) {
+  bool ctrl = (key & kKeyCtrl) != 0;
+  bool rows = HasOption(goRowSelect);
+  int col = col_, row = row_;
+  key &= ~kKeyCtrl;
+  if (ctrl && key != kKeyHome && key != kKeyEnd) return false;
+  switch (key) {
+    case kKeyUp: --row; break;
+    case kKeyDown: ++row; break;
+    case kKeyLeft: --col; break;
+    case kKeyRight: ++col; break;
+    case kKeyPageUp: row -= PageRows(); break;
+    case kKeyPageDown: row += PageRows(); break;
+    case kKeyHome:
+      col = fixed_cols_;
+      if (ctrl || rows) row = fixed_rows_;
+      break;
+    case kKeyEnd:
+      col = cols_ - 1;
+      if (ctrl || rows) row = rows_ - 1;
+      break;
+    default: return false;
+  }
+  col = rows ? col_ : std::clamp(col, fixed_cols_, cols_ - 1);
+  row = std::clamp(row, fixed_rows_, rows_ - 1);
+  if ((col != col_ || row != row_) && SelectByUser(col, row)) DoClick();
+  return true;
 }
 
 }  // namespace platform::ui

@@ -76,6 +76,9 @@ class HALV_EXPORT StringGrid : public Control {
   Rect CellRect(int col, int row) const;
 
   bool TakesFocus() const override { return true; }
+  // Whole non-fixed rows that fit beneath the fixed ones: what Page Up and
+  // Page Down move by.
+  int PageRows() const;
 
   // Before the user selects a cell: may refuse by clearing `allow`.
   std::function<void(Component& sender, int col, int row, bool& allow)> OnSelectCell;
@@ -86,6 +89,7 @@ class HALV_EXPORT StringGrid : public Control {
 
  private:
   bool SelectByUser(int col, int row);
+  bool UserKey(int key);
   void Resize(int cols, int rows);
 
   int cols_ = 5;

@@ -4,6 +4,7 @@
 // shows every number, the log follows its last line, and menus and dialogs
 // use the forms' face.
 #include <QHeaderView>
+#include <QScreen>
 #include <QImage>
 #include <QLineEdit>
 #include <QTabBar>
@@ -53,7 +54,8 @@ class KorridanWindows : public TempDirTest, public captionfit::FitCheck {
     for (int i = 1; i <= 30; ++i)
       mime += "ext" + std::to_string(i) + "=application/x-type" + std::to_string(i) + "\r\n";
     std::ofstream(root_ + "/KORRIDAN.INI") << "[General]\r\nStartServer=0\r\nSplashScreen=0\r\n"
-                                          << "[Network]\r\nMaxSockets=16\r\n";
+                                          << "[Network]\r\nMaxSockets=16\r\n"
+                                          << "[Aliases]\r\nDOCS=/srv/docs\r\nMAN=/srv/man\r\nPICS=/srv/pics\r\n";
     std::ofstream(root_ + "/MIME.INI") << "[MimeTypes]\r\n" << mime;
     ConfigIni = new platform::IniFile(root_ + "/KORRIDAN.INI");
     MimeIni = new platform::IniFile(root_ + "/MIME.INI");
@@ -89,6 +91,32 @@ class KorridanWindows : public TempDirTest, public captionfit::FitCheck {
     QPoint at = w->mapToGlobal(w->rect().center());
     Sh("xdotool mousemove " + std::to_string(at.x()) + " " + std::to_string(at.y()) + " sleep 0.2 click --repeat " +
        std::to_string(clicks) + " --delay 30 " + std::to_string(button));
+  }
+
+  // Shows the grid's window alone, on the grid's page, and clicks the row
+  // with the X pointer; the grid's widget once it has the focus.
+  QTableView* ClickRow(ui::StringGrid& g, int page, int row) {
+    (g.ParentForm() == App ? static_cast<ui::Form*>(SettingsForm) : App)->Hide();
+    g.ParentForm()->Show();
+    automation::Choose(g.ParentForm() == App ? static_cast<ui::Control&>(*App->TabSet) : *SettingsForm->Notebook, page);
+    QTableView* t = nullptr;
+    if (!SettleUntil([&] { return (t = WidgetOf<QTableView>(g)) && t->isVisible(); })) return nullptr;
+    std::string window = std::to_string(t->window()->winId());
+    Focus(window);
+    Sh("xdotool mousemove 0 0");  // a move to where the pointer is would wait
+    QPoint at = t->viewport()->mapTo(t->window(), t->visualRect(t->model()->index(row - g.FixedRows(), 0)).center());
+    ClickAt(window, at.x(), at.y());
+    return SettleUntil([&] { return g.Row() == row && t->hasFocus(); }) ? t : nullptr;
+  }
+
+  // The server's load on the window for a while: log lines, the caption's
+  // count, the extension libraries' counters.
+  void Traffic() {
+    for (int i = 0; i < 40; ++i, Settle(30)) {
+      App->AddLogLine("request " + std::to_string(i));
+      App->SetCaption("Halvorine (" + std::to_string(i % 3) + ")");
+      App->DLLList->SetCell(3, 1 + i % 3, std::to_string(i));
+    }
   }
 
   std::unique_ptr<ui::Application> app_;
@@ -234,7 +262,7 @@ TEST_F(KorridanWindows, DialogsTakeEnterEscPageKeysAndTheCloseBoxAsTheModelHolds
        [&] { return s->Notebook->SetPageIndex(0), s; }, [&] { return s->Notebook; },
        "ctrl+Tab ctrl+Next Right Right ctrl+shift+Tab",
        [&](int) { return s->Notebook->PageIndex() == 3 && tabs()->currentIndex() == 3; }},
-      {"Settings: after Alt+D, Enter on OK presses OK", [&] { return s; }, nullptr, "alt+d sleep 0.5 key Tab Return",
+      {"Settings: after Alt+D, Enter on OK presses OK", [&] { return s->Notebook->SetPageIndex(2), s; }, nullptr, "alt+d sleep 0.5 key Tab Return",
        [&](int r) { return r == ui::mrCancel; }},
       {"Stop Server: Enter on Yes", [&] { return StopServerForm; }, [&] { return StopServerForm->YesButton; },
        "Return", [](int r) { return r == 2; }},
@@ -272,6 +300,92 @@ TEST_F(KorridanWindows, DialogsTakeEnterEscPageKeysAndTheCloseBoxAsTheModelHolds
   Focus(std::to_string(shown()->winId()));
   Keys("x");
   EXPECT_TRUE(SettleUntil([&] { return find.FindText() == "x"; })) << find.FindText();
+}
+
+TEST_F(KorridanWindows, MovingKeysMoveTheGridsRowAndRunItsClickAsTheMouseDoes) {
+  int clicks = 0;
+  SettingsForm->MimeList->OnClick = [&](ui::Component&) { ++clicks; };
+  QTableView* t = ClickRow(*SettingsForm->MimeList, 4, 1);
+  ASSERT_NE(t, nullptr);
+  // Keys, then the row and the clicks so far: 30 rows, 7 to a page.
+  const std::tuple<const char*, int, int> steps[] = {
+      {"Down Down", 3, 3}, {"Next", 10, 4}, {"Prior", 3, 5},      {"End", 30, 6},       {"Up", 29, 7},
+      {"Home", 1, 8},      {"ctrl+End", 30, 9}, {"ctrl+Home", 1, 10}, {"Right Left Home", 1, 10}};
+  for (auto [keys, row, runs] : steps) {
+    Keys(keys);
+    EXPECT_TRUE(SettleUntil([&, row = row, runs = runs] {
+      return SettingsForm->MimeList->Row() == row && clicks == runs && t->currentIndex().row() == row - 1;
+    })) << keys << ": row " << SettingsForm->MimeList->Row() << ", " << clicks << " clicks, highlight "
+        << t->currentIndex().row() + 1;
+  }
+}
+
+TEST_F(KorridanWindows, EveryActionTakesTheRowTheKeysHighlighted) {
+  for (int r = 1; r <= 3; ++r) App->DLLList->SetCell(1, r, "LIB" + std::to_string(r) + ".DLL");
+  std::string asked;
+  QTimer probe;  // reads the confirmation and answers No
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); box && asked.empty()) {
+      asked = box->text().toStdString();
+      box->escapeButton()->click();
+    }
+  });
+  probe.start(50);
+  const std::tuple<ui::StringGrid*, int, int, const char*, std::string> cases[] = {
+      {SettingsForm->AliasList, 3, 0, "alt+d", "Delete "},
+      {SettingsForm->MimeList, 4, 1, "alt+d", "Delete Mime Type for extension "},
+      {App->DLLList, 2, 1, "Menu", "Unload "}};  // its pop-up menu's Unload
+  for (auto [grid, page, col, keys, question] : cases) {
+    QTableView* t = ClickRow(*grid, page, 1);
+    ASSERT_NE(t, nullptr) << grid->Name();
+    Keys("Down");
+    ASSERT_TRUE(SettleUntil([&, t = t] { return t->currentIndex().row() == 1; })) << "no highlight on row 2";
+    asked.clear();
+    Keys(keys);
+    if (keys == std::string("Menu") && SettleUntil([] { return QApplication::activePopupWidget() != nullptr; }))
+      Keys("Down Return");
+    EXPECT_TRUE(SettleUntil([&] { return !asked.empty(); })) << grid->Name();
+    EXPECT_EQ(asked, question + grid->Cell(col, 2) + "?");
+  }
+}
+
+// Tab leaves the grid without moving its row; under traffic neither the
+// highlight nor the focus moves, in the grid or where Tab took it.
+TEST_F(KorridanWindows, TabLeavesAGridAndTrafficMovesNeitherTheHighlightNorTheFocus) {
+  QTableView* t = ClickRow(*App->DLLList, 2, 1);
+  ASSERT_NE(t, nullptr);
+  Keys("Down");
+  ASSERT_TRUE(SettleUntil([&] { return t->currentIndex().row() == 1; }));
+  Traffic();
+  EXPECT_TRUE(App->DLLList->Row() == 2 && t->currentIndex().row() == 1 && t->hasFocus());
+  Keys("Tab");
+  EXPECT_TRUE(SettleUntil([&] { return !t->hasFocus(); })) << "Tab stayed in the grid";
+  QWidget* tabbed = QApplication::focusWidget();
+  Traffic();
+  EXPECT_EQ(QApplication::focusWidget(), tabbed) << "the window took the focus back";
+  Keys("shift+Tab");
+  EXPECT_TRUE(SettleUntil([&] { return t->hasFocus() && App->ActiveControl() == App->DLLList; }));
+  EXPECT_TRUE(App->DLLList->Row() == 2 && t->currentIndex().row() == 1);
+}
+
+// A saved place off the screen: the window opens wholly on it where it
+// fits, and the model holds where it shows.
+TEST_F(KorridanWindows, AWindowPlacedOffTheScreenOpensOnIt) {
+  QRect s = QGuiApplication::primaryScreen()->availableGeometry();
+  const std::array<QRect, 2> cases[] = {  // saved, shown
+      {QRect(100, 80, 500, 400), QRect(100, 80, 500, 400)},
+      {QRect(2500, 1900, 500, 400), QRect(s.right() - 499, s.bottom() - 399, 500, 400)},
+      {QRect(-2000, 1900, 1500, 400), QRect(s.left(), s.bottom() - 399, 1500, 400)}};
+  for (auto [saved, shown] : cases) {
+    App->Hide();
+    Settle(100);
+    App->SetBounds(saved.x(), saved.y(), saved.width(), saved.height());
+    App->Show();
+    ASSERT_TRUE(WaitShown(*App));
+    EXPECT_TRUE(SettleUntil([&] { return WindowOf(*App)->frameGeometry().topLeft() == shown.topLeft(); }))
+        << saved.x() << "," << saved.y() << " shows at " << WindowOf(*App)->x() << "," << WindowOf(*App)->y();
+    EXPECT_EQ(QPoint(App->Left(), App->Top()), shown.topLeft());
+  }
 }
 
 // The line shown at the top or the bottom of the log's view.
