@@ -9,19 +9,16 @@
 // only its own data, its own files and the interface library's exports --
 // never the buffers or the info block after the post. A finished thread is
 // joined at the next call, and every thread before the library is unloaded.
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "interface/tandrel.h"
+#include "outside/workers.h"
 
 #define EXTENSION_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -41,40 +38,6 @@ int DelayFrom(const char* request) {
   return ms < 0 ? 0 : ms > 10000 ? 10000 : static_cast<int>(ms);
 }
 
-// The library's threads. A finished one is joined at the next call, so its
-// stack goes back at once rather than at unloading; unloading joins the
-// ones still running, so no thread runs code that is being unmapped.
-class Workers {
- public:
-  ~Workers() {
-    std::lock_guard<std::mutex> guard(lock_);
-    for (Worker& w : workers_) w.thread.join();
-  }
-  template <typename Fn>
-  void Start(Fn fn) {
-    std::lock_guard<std::mutex> guard(lock_);
-    std::erase_if(workers_, [](Worker& w) {
-      if (!w.done->load()) return false;
-      w.thread.join();
-      return true;
-    });
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    workers_.push_back(Worker{std::thread([fn, done] {
-                                fn();
-                                done->store(true);
-                              }),
-                              done});
-  }
-
- private:
-  struct Worker {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done;
-  };
-  std::mutex lock_;
-  std::vector<Worker> workers_;
-};
-
 Workers workers;
 
 }  // namespace
@@ -88,12 +51,12 @@ EXTENSION_EXPORT int32_t MAKEPAGE(char* outFile, char* request, TConnectionInfo*
     uint32_t window = GetServerHwnd();
     // Without a server window there is nobody to tell later: finish now.
     if (window == 0) return WritePage(name, 0) ? 1 : 500;
-    workers.Start([name, ms, cid, window] {
+    bool started = workers.Start([name, ms, cid, window] {
       std::this_thread::sleep_for(std::chrono::milliseconds(ms));
       int32_t result = WritePage(name, ms) ? 1 : 500;
       HalvPostMessage(window, HALV_WM_EXTENSION_DONE, static_cast<uintptr_t>(cid), result);
     });
-    return 2;
+    return started ? 2 : 500;
   } catch (...) {
     return 500;
   }

@@ -38,15 +38,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <memory>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <string_view>
-#include <thread>
-#include <vector>
 
 #include "interface/tandrel.h"
+#include "outside/workers.h"
 
 #define MORVEX_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -149,48 +146,6 @@ int32_t MakeFile(const std::string& out_name, int32_t* slot, const TemplateInfo&
   out.close();
   return out ? 0 : 1;
 }
-
-// The library's threads; each is joined once finished, and all of them
-// before the library is unloaded, so no thread runs code that is gone.
-class Workers {
- public:
-  ~Workers() {
-    std::lock_guard<std::mutex> guard(lock_);
-    for (Worker& w : workers_)
-      if (w.thread.joinable()) w.thread.join();
-  }
-  template <typename Fn>
-  bool Start(Fn fn) {
-    std::lock_guard<std::mutex> guard(lock_);
-    for (auto it = workers_.begin(); it != workers_.end();) {
-      if (it->done->load()) {
-        it->thread.join();
-        it = workers_.erase(it);
-      } else {
-        ++it;
-      }
-    }
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    try {
-      workers_.push_back(Worker{std::thread([fn, done] {
-                                  fn();
-                                  done->store(true);
-                                }),
-                                done});
-    } catch (...) {
-      return false;
-    }
-    return true;
-  }
-
- private:
-  struct Worker {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done;
-  };
-  std::mutex lock_;
-  std::vector<Worker> workers_;
-};
 
 Workers workers;
 
