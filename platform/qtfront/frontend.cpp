@@ -532,16 +532,14 @@ class Renderer {
     since_sync_.start();
     all_dirty_ = true;
     SetLoopWaiter([this](int timeout_ms) { Wait(timeout_ms); });
-    keys_ = new FormKeys;
-    qApp->installEventFilter(keys_);
+    qApp->installEventFilter(&form_keys_);
     qApp->installEventFilter(&tab_focus_);
   }
 
   ~Renderer() {
     qApp->removeEventFilter(&tab_focus_);
     SetLoopWaiter(nullptr);
-    qApp->removeEventFilter(keys_);
-    delete keys_;
+    qApp->removeEventFilter(&form_keys_);
     RemoveChangeObserver(observer_);
     SetMessageBoxHandler(std::move(previous_box_));
     SetOpenFileHandler(std::move(previous_open_));
@@ -1716,7 +1714,7 @@ class Renderer {
   QElapsedTimer since_sync_;
   QSocketNotifier* notifier_ = nullptr;
   QTimer* timer_ = nullptr;
-  FormKeys* keys_ = nullptr;
+  FormKeys form_keys_;
   MessageBoxHandler previous_box_;
   OpenFileHandler previous_open_;
   DirectoryHandler previous_dir_;
