@@ -101,3 +101,39 @@ TEST_F(ManagerWindow, ThePromptLeadsToThePreferencesUntilAWorkingPathIsGiven) {
 }
 
 }  // namespace
+
+// The close box of each dialog cancels it: what was typed there is not
+// taken (an OK posted after it reaches a dialog that is gone).
+TEST_F(ManagerWindow, TheCloseBoxOfEachDialogCancelsIt) {
+  ConfigIni->WriteString("QXBBS", "DefaultConfDir", "/conf/");
+  Start();
+  struct Case {
+    const char* form;
+    ui::MenuItem* menu;
+    std::function<ui::Button*()> type;  // types into the dialog; its OK button
+  };
+  const Case cases[] = {
+      {"PrefForm", main->PrefMenu,
+       [] {
+         ui::PostReplaceText(*PrefForm->ConfDir, "/x");
+         return PrefForm->OKButton;
+       }},
+      {"NewConfFrm", main->NewConf,
+       [] {
+         ui::PostReplaceText(*NewConfFrm->NewConfName, "CLOSED");
+         return NewConfFrm->OKButton;
+       }},
+  };
+  for (const Case& c : cases) {
+    automation::ModalResponder dialog(c.form, [&](ui::Form& form) {
+      ui::Button* ok = c.type();
+      ui::PostCloseBox(form);
+      ui::PostClick(*ok);
+    });
+    automation::ChooseMenu(*c.menu);
+    EXPECT_EQ(dialog.Count(), 1) << c.form;
+  }
+  EXPECT_EQ(ConfigIni->ReadString("QXBBS", "DefaultConfDir", ""), "/conf/");
+  EXPECT_EQ(main->ConfList->Count(), 3);
+  EXPECT_EQ(main->FindConfByName("CLOSED", 0), -1);
+}
