@@ -23,6 +23,7 @@
 #include "tests/display/widgets.h"
 #include "tests/display/xdisplay.h"
 #include "tests/tools/tools_fixture.h"
+#include "tests/ui/ui_fixture.h"
 #include "tools/secfrm.h"
 
 namespace {
@@ -158,13 +159,7 @@ TEST_F(ListKeys, MovingKeysAndSpaceChooseAsThePlatformsListBoxesDo) {
 TEST_F(ListKeys, TheAccessPageAndTheDirectoryTreeWorkFromTheKeyboard) {
   OpenConfigFiles();
   for (const char* d : {"web/a", "web/b"}) fs::create_directories(root_ + "/" + d);
-  struct CwdGuard {
-    fs::path saved = fs::current_path();
-    ~CwdGuard() {
-      std::error_code ec;
-      fs::current_path(saved, ec);
-    }
-  } cwd;
+  ui::testing::CwdGuard cwd;
   TMain* main = new TMain(nullptr);
   main->FinishCreate();
   main->Show();

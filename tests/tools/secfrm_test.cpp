@@ -9,6 +9,7 @@
 #include "platform/ui/application.h"
 #include "platform/ui/automation.h"
 #include "tests/tools/tools_fixture.h"
+#include "tests/ui/ui_fixture.h"
 #include "tests/ui/layout_check.h"
 #include "tools/nipfrm.h"
 #include "tools/progress.h"
@@ -59,13 +60,7 @@ class SecFrmTest : public ToolsTest {
   TMain* main_ = nullptr;
 
  private:
-  struct CwdGuard {
-    fs::path saved = fs::current_path();
-    ~CwdGuard() {
-      std::error_code ec;
-      fs::current_path(saved, ec);
-    }
-  } cwd_;
+  ui::testing::CwdGuard cwd_;
 };
 
 TEST_F(SecFrmTest, ARuleChangedThenLeftIsSavedUnderItsOwnDirectoryBeforeTheNextLoads) {
